@@ -1,0 +1,33 @@
+// Process environment: command line, environment variables, application-wide
+// settings made at start-up, and the request to quit.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/port.h"
+
+namespace tide::platform {
+
+class Environment {
+public:
+    virtual ~Environment() = default;
+    // Arguments, index 0 being the program path.
+    virtual std::vector<std::wstring> Arguments() = 0;
+    // Empty text for a missing variable.
+    virtual std::wstring Variable(const std::wstring& name) = 0;
+    // Full path of the running executable.
+    virtual std::wstring ExecutablePath() = 0;
+    virtual void SetApplicationTitle(const std::wstring& title) = 0;
+    virtual std::wstring ApplicationTitle() = 0;
+    // Asks the message loop to end; takes effect when control returns to it.
+    virtual void RequestQuit() = 0;
+    virtual bool QuitRequested() = 0;
+    // Handles the window messages that are waiting (keeps windows alive
+    // during long waits on the main thread).
+    virtual void ProcessMessages() = 0;
+};
+
+inline Environment& Env() { return Port<Environment>::Get(); }
+
+}  // namespace tide::platform

@@ -1,0 +1,129 @@
+#include "platform/fake/fake_ui.h"
+
+namespace tide::platform::fake {
+
+int RecordingMessageBoxes::Show(const std::wstring& text, const std::wstring& caption, MbButtons buttons,
+                                MbIcon icon) {
+    std::lock_guard<std::mutex> lock(mu_);
+    shown_.push_back({text, caption, buttons, icon});
+    if (!answers_.empty()) {
+        int a = answers_.front();
+        answers_.pop_front();
+        return a;
+    }
+    switch (buttons) {
+        case MbButtons::YesNo:
+        case MbButtons::YesNoCancel: return kIdYes;
+        default: return kIdOk;
+    }
+}
+
+void RecordingMessageBoxes::QueueAnswer(int button) {
+    std::lock_guard<std::mutex> lock(mu_);
+    answers_.push_back(button);
+}
+
+std::vector<ShownBox> RecordingMessageBoxes::Shown() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return shown_;
+}
+
+void RecordingMessageBoxes::Clear() {
+    std::lock_guard<std::mutex> lock(mu_);
+    shown_.clear();
+    answers_.clear();
+}
+
+std::vector<std::wstring> FakeEnvironment::Arguments() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return args_;
+}
+
+std::wstring FakeEnvironment::Variable(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = vars_.find(name);
+    return it == vars_.end() ? std::wstring() : it->second;
+}
+
+std::wstring FakeEnvironment::ExecutablePath() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return exe_;
+}
+
+void FakeEnvironment::SetApplicationTitle(const std::wstring& title) {
+    std::lock_guard<std::mutex> lock(mu_);
+    title_ = title;
+}
+
+std::wstring FakeEnvironment::ApplicationTitle() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return title_;
+}
+
+void FakeEnvironment::RequestQuit() {
+    std::lock_guard<std::mutex> lock(mu_);
+    quit_ = true;
+}
+
+bool FakeEnvironment::QuitRequested() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return quit_;
+}
+
+void FakeEnvironment::ProcessMessages() {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++pumps_;
+}
+
+void FakeEnvironment::SetArguments(std::vector<std::wstring> args) {
+    std::lock_guard<std::mutex> lock(mu_);
+    args_ = std::move(args);
+}
+
+void FakeEnvironment::SetVariable(const std::wstring& name, const std::wstring& value) {
+    std::lock_guard<std::mutex> lock(mu_);
+    vars_[name] = value;
+}
+
+void FakeEnvironment::SetExecutablePath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    exe_ = path;
+}
+
+int FakeEnvironment::ProcessMessagesCalls() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return pumps_;
+}
+
+bool FakeVersionInfo::ReadFixedFileVersion(const std::wstring& path, FixedFileVersion& out) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = files_.find(path);
+    if (it == files_.end()) return false;
+    out = it->second;
+    return true;
+}
+
+void FakeVersionInfo::Set(const std::wstring& path, FixedFileVersion v) {
+    std::lock_guard<std::mutex> lock(mu_);
+    files_[path] = v;
+}
+
+}  // namespace tide::platform::fake
+
+namespace tide::platform {
+template <>
+MessageBoxes& Port<MessageBoxes>::Default() {
+    static fake::RecordingMessageBoxes instance;
+    return instance;
+}
+template <>
+Environment& Port<Environment>::Default() {
+    static fake::FakeEnvironment instance;
+    return instance;
+}
+template <>
+VersionInfo& Port<VersionInfo>::Default() {
+    static fake::FakeVersionInfo instance;
+    return instance;
+}
+}  // namespace tide::platform

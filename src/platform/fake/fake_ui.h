@@ -1,0 +1,74 @@
+// Native stand-ins for message boxes, the process environment and version
+// resources. Each records what the logic asked of it so tests can look.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/message_box.h"
+#include "platform/version_info.h"
+
+namespace tide::platform::fake {
+
+struct ShownBox {
+    std::wstring text;
+    std::wstring caption;
+    MbButtons buttons;
+    MbIcon icon;
+};
+
+class RecordingMessageBoxes : public MessageBoxes {
+public:
+    int Show(const std::wstring& text, const std::wstring& caption, MbButtons buttons, MbIcon icon) override;
+    // Answers given to the next boxes, in order; OK (or the first button)
+    // when none is queued.
+    void QueueAnswer(int button);
+    std::vector<ShownBox> Shown();
+    void Clear();
+
+private:
+    std::mutex mu_;
+    std::vector<ShownBox> shown_;
+    std::deque<int> answers_;
+};
+
+class FakeEnvironment : public Environment {
+public:
+    std::vector<std::wstring> Arguments() override;
+    std::wstring Variable(const std::wstring& name) override;
+    std::wstring ExecutablePath() override;
+    void SetApplicationTitle(const std::wstring& title) override;
+    std::wstring ApplicationTitle() override;
+    void RequestQuit() override;
+    bool QuitRequested() override;
+    void ProcessMessages() override;
+
+    void SetArguments(std::vector<std::wstring> args);
+    void SetVariable(const std::wstring& name, const std::wstring& value);
+    void SetExecutablePath(const std::wstring& path);
+    int ProcessMessagesCalls();
+
+private:
+    std::mutex mu_;
+    std::vector<std::wstring> args_{L"C:\\Downloads\\Tidestart.exe"};
+    std::map<std::wstring, std::wstring> vars_;
+    std::wstring exe_ = L"C:\\Downloads\\Tidestart.exe";
+    std::wstring title_;
+    bool quit_ = false;
+    int pumps_ = 0;
+};
+
+class FakeVersionInfo : public VersionInfo {
+public:
+    bool ReadFixedFileVersion(const std::wstring& path, FixedFileVersion& out) override;
+    void Set(const std::wstring& path, FixedFileVersion v);
+
+private:
+    std::mutex mu_;
+    std::map<std::wstring, FixedFileVersion> files_;
+};
+
+}  // namespace tide::platform::fake

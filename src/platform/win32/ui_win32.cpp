@@ -1,0 +1,132 @@
+// Message boxes, the process environment and version resources on Windows.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <mutex>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/message_box.h"
+#include "platform/version_info.h"
+#include "platform/win32/win32_util.h"
+
+namespace tide::platform::win32 {
+namespace {
+
+std::mutex gTitleMu;
+std::wstring gTitle;
+std::atomic<bool> gQuit{false};
+
+class Win32MessageBoxes : public MessageBoxes {
+public:
+    int Show(const std::wstring& text, const std::wstring& caption, MbButtons buttons, MbIcon icon) override {
+        UINT flags = 0;
+        switch (buttons) {
+            case MbButtons::Ok: flags |= MB_OK; break;
+            case MbButtons::OkCancel: flags |= MB_OKCANCEL; break;
+            case MbButtons::YesNo: flags |= MB_YESNO; break;
+            case MbButtons::YesNoCancel: flags |= MB_YESNOCANCEL; break;
+        }
+        switch (icon) {
+            case MbIcon::None: break;
+            case MbIcon::Warning: flags |= MB_ICONWARNING; break;
+            case MbIcon::Information: flags |= MB_ICONINFORMATION; break;
+            case MbIcon::Error: flags |= MB_ICONERROR; break;
+            case MbIcon::Stop: flags |= MB_ICONSTOP; break;
+        }
+        int r = MessageBoxW(OwnerWindow(), text.c_str(), caption.c_str(), flags);
+        return r <= 0 ? kMbFailed : r;
+    }
+};
+
+class Win32Environment : public Environment {
+public:
+    std::vector<std::wstring> Arguments() override {
+        int argc = 0;
+        LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+        std::vector<std::wstring> out;
+        for (int i = 0; argv && i < argc; ++i) out.emplace_back(argv[i]);
+        if (argv) LocalFree(argv);
+        return out;
+    }
+    std::wstring Variable(const std::wstring& name) override {
+        DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+        if (n == 0) return std::wstring();
+        std::vector<wchar_t> buf(n + 1);
+        n = GetEnvironmentVariableW(name.c_str(), buf.data(), n + 1);
+        return std::wstring(buf.data(), n);
+    }
+    std::wstring ExecutablePath() override {
+        std::vector<wchar_t> buf(MAX_PATH);
+        for (;;) {
+            DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+            if (n < buf.size()) return std::wstring(buf.data(), n);
+            buf.resize(buf.size() * 2);
+        }
+    }
+    void SetApplicationTitle(const std::wstring& title) override {
+        std::lock_guard<std::mutex> lock(gTitleMu);
+        gTitle = title;
+    }
+    std::wstring ApplicationTitle() override {
+        std::lock_guard<std::mutex> lock(gTitleMu);
+        return gTitle;
+    }
+    void RequestQuit() override {
+        gQuit = true;
+        PostQuitMessage(0);
+    }
+    bool QuitRequested() override { return gQuit; }
+    void ProcessMessages() override {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                gQuit = true;
+                // Leave the quit for the main message loop to see.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+};
+
+class Win32VersionInfo : public VersionInfo {
+public:
+    bool ReadFixedFileVersion(const std::wstring& path, FixedFileVersion& out) override {
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+        if (size == 0) return false;
+        std::vector<unsigned char> buf(size);
+        if (!GetFileVersionInfoW(path.c_str(), 0, size, buf.data())) return false;
+        VS_FIXEDFILEINFO* info = nullptr;
+        UINT len = 0;
+        if (!VerQueryValueW(buf.data(), L"\\", reinterpret_cast<void**>(&info), &len) || len == 0 || !info)
+            return false;
+        out.ms = info->dwFileVersionMS;
+        out.ls = info->dwFileVersionLS;
+        return true;
+    }
+};
+
+}  // namespace
+}  // namespace tide::platform::win32
+
+namespace tide::platform {
+template <>
+MessageBoxes& Port<MessageBoxes>::Default() {
+    static win32::Win32MessageBoxes instance;
+    return instance;
+}
+template <>
+Environment& Port<Environment>::Default() {
+    static win32::Win32Environment instance;
+    return instance;
+}
+template <>
+VersionInfo& Port<VersionInfo>::Default() {
+    static win32::Win32VersionInfo instance;
+    return instance;
+}
+}  // namespace tide::platform

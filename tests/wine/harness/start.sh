@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# ctest fixture: makes the harness's Wine prefix once (reused afterwards)
+# and keeps one wineserver alive for the whole run.
+set -euo pipefail
+export WINEPREFIX=${TIDE_WINEPREFIX:-/var/cache/tidestart/wineprefix}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+state=${TIDE_WINE_STATE:-/tmp/tidestart-wine-state}
+mkdir -p "$state"
+if [ ! -f "$WINEPREFIX/.tidestart-ready" ]; then
+  echo "creating Wine prefix $WINEPREFIX (once; a few minutes where i386 programs run under qemu)"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  timeout 900 /usr/lib/wine/wine64 wineboot -i
+  timeout 120 wineserver -w
+  # Without a window manager Wine waits 2 s for every closed message box;
+  # managed windows close at once.
+  timeout 120 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+  timeout 120 wineserver -w
+  touch "$WINEPREFIX/.tidestart-ready"
+fi
+# -p: the server stays up between programs (fast starts, services stay alive).
+wineserver -p
+echo "wine prefix ready: $WINEPREFIX"
