@@ -1,0 +1,238 @@
+#include "core/IniDocument.h"
+
+#include "core/error.h"
+#include "core/text.h"
+#include "platform/files.h"
+
+namespace tide {
+namespace {
+
+bool IsBlank(wchar_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20; }
+
+bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+
+// Trims blanks from both ends.
+std::wstring TrimBlanks(const std::wstring& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+// Letter case folding for name comparison: ASCII, Latin-1, Latin
+// Extended-A, Greek and Cyrillic capitals. Names in manifests are ASCII.
+wchar_t Fold(wchar_t c) {
+    unsigned u = static_cast<unsigned>(c);
+    if (u < 0x80) return (u >= 'A' && u <= 'Z') ? static_cast<wchar_t>(u + 32) : c;
+    if ((u >= 0xC0 && u <= 0xDE && u != 0xD7) || (u >= 0x391 && u <= 0x3AB && u != 0x3A2) ||
+        (u >= 0x410 && u <= 0x42F))
+        return static_cast<wchar_t>(u + 32);
+    if (u >= 0x400 && u <= 0x40F) return static_cast<wchar_t>(u + 80);
+    if (u >= 0x100 && u <= 0x17F && u != 0x130 && u != 0x131 && u != 0x138 && u != 0x149 && u != 0x17F) {
+        // Pairs: even capital/odd small, except 0x139-0x148 and 0x179-0x17E
+        // where the capital is odd.
+        bool oddCapital = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
+        if (oddCapital ? (u & 1) : !(u & 1)) return static_cast<wchar_t>(u + 1);
+    }
+    if (u == 0x178) return static_cast<wchar_t>(0xFF);
+    return c;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i])) return false;
+    return true;
+}
+
+// Windows-1252: Latin-1 except for 0x80-0x9F. Bytes that the code page
+// leaves undefined keep their own value, as MultiByteToWideChar does.
+std::wstring Cp1252ToWide(const std::string& bytes, size_t from) {
+    static const uint16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::wstring r;
+    r.reserve(bytes.size() - from);
+    for (size_t i = from; i < bytes.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        r += (b >= 0x80 && b < 0xA0) ? static_cast<wchar_t>(kHigh[b - 0x80]) : static_cast<wchar_t>(b);
+    }
+    return r;
+}
+
+std::wstring Utf16ToWide(const std::string& bytes, size_t from, bool bigEndian) {
+    std::wstring r;
+    r.reserve((bytes.size() - from) / 2);
+    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
+        unsigned lo = static_cast<unsigned char>(bytes[i]), hi = static_cast<unsigned char>(bytes[i + 1]);
+        unsigned unit = bigEndian ? (lo << 8 | hi) : (hi << 8 | lo);
+        r += static_cast<wchar_t>(unit);
+    }
+    if (sizeof(wchar_t) > 2) {
+        // Join surrogate pairs into code points where wchar_t holds them,
+        // as the UTF-8 decoder does.
+        std::wstring j;
+        j.reserve(r.size());
+        for (size_t i = 0; i < r.size(); ++i) {
+            unsigned c = static_cast<unsigned>(r[i]);
+            if (c >= 0xD800 && c < 0xDC00 && i + 1 < r.size()) {
+                unsigned d = static_cast<unsigned>(r[i + 1]);
+                if (d >= 0xDC00 && d < 0xE000) {
+                    j += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
+                    ++i;
+                    continue;
+                }
+            }
+            j += r[i];
+        }
+        return j;
+    }
+    return r;
+}
+
+std::wstring Decode(const std::string& bytes) {
+    auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    // A UTF-8 byte-order mark is honoured, as Wine does and as the rest of
+    // the program does for files it reads; older Windows versions read it
+    // as three ANSI characters, which would hide the first section.
+    if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return Utf8ToWide(bytes.substr(3));
+    if (bytes.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) return Utf16ToWide(bytes, 2, false);
+    if (bytes.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) return Utf16ToWide(bytes, 2, true);
+    return Cp1252ToWide(bytes, 0);
+}
+
+// The value as a 2048-character buffer receives it: one pair of matching
+// quotes removed, at most 2047 characters. When the value is cut, the
+// closing quote (already cut) is not looked for and the last kept character
+// goes instead, exactly as the Windows reader does.
+std::wstring Unquote(const std::wstring& value) {
+    const size_t bufferLen = IniDocument::kMaxValueLength + 1;
+    std::wstring v = value;
+    bool quoted = false;
+    if (!v.empty() && (v[0] == L'\'' || v[0] == L'"') && v.size() >= 2 && v.back() == v[0]) {
+        quoted = true;
+        v.erase(0, 1);
+    }
+    std::wstring out = v.substr(0, bufferLen - 1);
+    if (quoted && bufferLen >= v.size() && !out.empty()) out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+IniDocument IniDocument::FromBytes(const std::string& bytes) {
+    const std::wstring text = Decode(bytes);
+    IniDocument doc;
+    doc.sections_.emplace_back();  // lines before the first section
+    Section* cur = &doc.sections_.back();
+    bool havePrevKey = false, prevKeyNamed = false;
+
+    size_t next = 0;
+    while (next < text.size()) {
+        size_t start = next;
+        while (next < text.size() && !IsLineBreak(text[next])) ++next;
+        size_t end = next;
+        while (next < text.size() && IsLineBreak(text[next])) ++next;
+
+        while (start < end && IsBlank(text[start])) ++start;
+        while (end > start && IsBlank(text[end - 1])) --end;
+        if (start >= end) continue;
+
+        if (text[start] == L'[') {
+            size_t close = end - 1;
+            while (close > start && text[close] != L']') --close;
+            if (close > start) {
+                doc.sections_.emplace_back();
+                cur = &doc.sections_.back();
+                cur->name = text.substr(start + 1, close - start - 1);
+                havePrevKey = false;
+                continue;
+            }
+            // "[" without "]": an ordinary line.
+        }
+
+        size_t eq = start;
+        while (eq < end && text[eq] != L'=') ++eq;
+        Key key;
+        if (eq < end) {
+            size_t nameEnd = eq;
+            while (nameEnd > start && IsBlank(text[nameEnd - 1])) --nameEnd;
+            key.name = text.substr(start, nameEnd - start);
+            size_t v = eq + 1;
+            while (v < end && IsBlank(text[v])) ++v;
+            key.hasValue = true;
+            key.value = text.substr(v, end - v);
+        } else {
+            key.name = text.substr(start, end - start);
+        }
+        // A run of lines with empty names ("=x") keeps only the first.
+        if (!key.name.empty() || !havePrevKey || prevKeyNamed) {
+            havePrevKey = true;
+            prevKeyNamed = !key.name.empty();
+            cur->keys.push_back(std::move(key));
+        }
+    }
+    return doc;
+}
+
+bool IniDocument::Load(const std::wstring& path, IniDocument& out) {
+    out = IniDocument();
+    // Others may read and write the file meanwhile, as with the Windows
+    // reader: a manifest open in an editor still reads.
+    auto file = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::ReadWrite);
+    if (!file) return false;
+    std::string bytes;
+    try {
+        char buf[8192];
+        for (;;) {
+            size_t n = file->Read(buf, sizeof buf);
+            if (n == 0) break;
+            bytes.append(buf, n);
+        }
+    } catch (const IoError&) {
+        return false;
+    }
+    out = FromBytes(bytes);
+    return true;
+}
+
+const IniDocument::Section* IniDocument::FindSection(const std::wstring& section) const {
+    const std::wstring want = TrimBlanks(section);
+    for (const Section& s : sections_)
+        if (!s.name.empty() && SameName(s.name, want)) return &s;
+    return nullptr;
+}
+
+std::wstring IniDocument::ReadString(const std::wstring& section, const std::wstring& key,
+                                     const std::wstring& def) const {
+    if (const Section* s = FindSection(section)) {
+        const std::wstring want = TrimBlanks(key);
+        for (const Key& k : s->keys) {
+            if (SameName(k.name, want)) {
+                if (k.hasValue) return Unquote(k.value);
+                break;  // the first key of that name decides, even without a value
+            }
+        }
+    }
+    std::wstring d = def;
+    while (!d.empty() && d.back() == L' ') d.pop_back();
+    return Unquote(d);
+}
+
+std::vector<std::wstring> IniDocument::SectionNames() const {
+    std::vector<std::wstring> names;
+    for (const Section& s : sections_)
+        if (!s.name.empty()) names.push_back(s.name);
+    return names;
+}
+
+bool IniDocument::HasSection(const std::wstring& section) const { return FindSection(section) != nullptr; }
+
+std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key) {
+    IniDocument doc;
+    IniDocument::Load(path, doc);
+    return doc.ReadString(section, key);
+}
+
+}  // namespace tide
