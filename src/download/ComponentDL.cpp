@@ -1,0 +1,193 @@
+#include "download/ComponentDL.h"
+
+#include "core/layout.h"
+#include "core/manifest.h"
+#include "core/servers.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "download/verification.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+
+namespace tide {
+
+void TComponentDownloader::ProgressRelay::SetMax(int max) {
+    if (owner_.pb) owner_.pb->SetMax(max);
+}
+
+void TComponentDownloader::ProgressRelay::SetPosition(int position) {
+    if (owner_.pb) owner_.pb->SetPosition(position);
+    owner_.ReassertAbort();
+}
+
+void TComponentDownloader::StatusRelay::SetText(const std::wstring& text) {
+    if (owner_.sb) owner_.sb->SetText(text);
+    owner_.ReassertAbort();
+}
+
+TComponentDownloader::TComponentDownloader(bool CreateSuspended)
+    : oDL(L"TComponentDownloader"), slDownloaded(std::make_unique<TComponentList>()) {
+    if (!CreateSuspended) BeginDownload();
+}
+
+TComponentDownloader::~TComponentDownloader() {
+    if (thread_.joinable()) {
+        AbortDownload();
+        thread_.join();
+    }
+}
+
+void TComponentDownloader::SetComponents(const TComponentList& sl) { aComponents = sl; }
+
+void TComponentDownloader::BeginDownload() {
+    if (thread_.joinable() || finished_.load()) return;  // one run per object
+    // Say "in progress" before the thread exists, so that a poll right after
+    // this call cannot mistake the initial DOWNLOAD_FAILED for the end.
+    if (!aComponents.empty()) {
+        TDownloadStatus cur = dlStatus.load();
+        while (cur != ABORT_PENDING && !dlStatus.compare_exchange_weak(cur, DOWNLOAD_IN_PROGRESS)) {
+        }
+    }
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TComponentDownloader::AbortDownload() {
+    // The flag first: from here on every step of the thread sees the abort.
+    abortRequested_.store(true);
+    oDL.AbortFlag = true;
+    // Only a run that is going becomes ABORT_PENDING; a final status stays,
+    // or the window would wait for an end that already happened.
+    TDownloadStatus cur = dlStatus.load();
+    while ((cur == DOWNLOAD_IN_PROGRESS || cur == ABORT_PENDING) &&
+           !dlStatus.compare_exchange_weak(cur, ABORT_PENDING)) {
+    }
+}
+
+void TComponentDownloader::ReassertAbort() {
+    if (abortRequested_.load()) oDL.AbortFlag = true;
+}
+
+std::unique_ptr<TComponentList> TComponentDownloader::getDownloadedComponents() {
+    if (thread_.joinable()) thread_.join();
+    if (!slDownloaded) return std::make_unique<TComponentList>();
+    return std::move(slDownloaded);
+}
+
+std::wstring TComponentDownloader::FailureMessage() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return failure_;
+}
+
+bool TComponentDownloader::WaitUntilFinished(std::chrono::milliseconds timeout) {
+    auto until = std::chrono::steady_clock::now() + timeout;
+    while (!finished_.load()) {
+        if (!thread_.joinable()) return true;  // never started
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void TComponentDownloader::EnterComponent() {
+    TDownloadStatus cur = dlStatus.load();
+    while (cur != ABORT_PENDING && !dlStatus.compare_exchange_weak(cur, DOWNLOAD_IN_PROGRESS)) {
+    }
+}
+
+void TComponentDownloader::Aborted() {
+    if (sb) sb->SetText(L"Download aborted");
+    dlStatus.store(DOWNLOAD_ABORTED);
+}
+
+void TComponentDownloader::Finish(TDownloadStatus status) {
+    if (abortRequested_.load()) {
+        Aborted();
+        return;
+    }
+    TDownloadStatus cur = dlStatus.load();
+    for (;;) {
+        if (cur == ABORT_PENDING) {
+            Aborted();
+            return;
+        }
+        if (dlStatus.compare_exchange_weak(cur, status)) return;
+    }
+}
+
+void TComponentDownloader::Fail(const std::wstring& message) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        failure_ = message;
+    }
+    if (sb) sb->SetText(message);
+    platform::ShowMessage(message, L"Notice", platform::MbIcon::Error);
+    Finish(DOWNLOAD_FAILED);
+}
+
+void TComponentDownloader::Execute() {
+    try {
+        Run();
+    } catch (const Error& e) {
+        Fail(e.Message());
+    } catch (const std::exception& e) {
+        Fail(L"The download stopped: " + Utf8ToWide(e.what()));
+    }
+    finished_.store(true);
+}
+
+void TComponentDownloader::Run() {
+    auto& files = platform::Files();
+    if (pb) pb->SetMax(100);
+    oDL.pb = &progressRelay_;
+    oDL.sb = &statusRelay_;
+    oDL.AgentName = AgentName;
+
+    bool ok = false;
+    for (const std::wstring& name : aComponents) {
+        if (abortRequested_.load()) return Aborted();
+        EnterComponent();
+
+        // A FILE_NAME with a folder in it is refused here (ManifestError),
+        // before anything is joined onto the install directory.
+        const std::wstring file = CheckedComponentFileName(name);
+        std::wstring url = ComponentUrl(ManifestValue(L"GENERAL", L"BINARY_BASE"), file);
+        const std::wstring destination = InstallDirectory() + file;
+
+        bool copied = false;
+        if (!Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
+            url = Alt_Path + file;
+            if (!files.FileExists(destination)) {
+                if (sb) sb->SetText(L"Copying file " + url + L" to " + destination);
+                // A failed copy is not reported: the size check below then
+                // sends the component to the download like any other.
+                if (files.Copy(url, destination, false)) {
+                    slDownloaded->push_back(name);
+                    copied = true;
+                }
+            }
+            if (pb) pb->SetPosition(100);
+        }
+        if (abortRequested_.load()) return Aborted();
+
+        const std::wstring md5 = ManifestValue(name, L"FILE_MD5SUM");
+        const int32_t size = ComponentFileSize(name);
+        // A missing file has size 0; with FILE_SIZE absent (0) it must still
+        // be fetched, not taken as complete.
+        if (files.FileExists(destination) && CheckFileSize(destination, size)) {
+            ok = true;
+        } else {
+            if (abortRequested_.load()) return Aborted();
+            ok = oDL.downloadURL(url, destination, md5, size);
+            if (!ok && copied) slDownloaded->pop_back();  // the copy proved incomplete
+            if (abortRequested_.load()) return Aborted();
+            if (!ok) return Finish(DOWNLOAD_FAILED);
+            if (!copied) slDownloaded->push_back(name);
+        }
+    }
+    if (ok)
+        Finish(DOWNLOAD_SUCCEEDED);
+    else
+        Finish(DOWNLOAD_FAILED);
+}
+
+}  // namespace tide

@@ -1,0 +1,132 @@
+// The component downloader: fetches the components of an installation on a
+// thread of its own while the window stays responsive.
+//
+// The window creates it, sets AgentName, Alt_Path, pb and sb, hands it the
+// component list, calls BeginDownload and then polls Status() until it is
+// neither DOWNLOAD_IN_PROGRESS nor ABORT_PENDING; then it takes the list of
+// components obtained in this run with getDownloadedComponents().
+//
+// For each component (a manifest section) the file FILE_NAME is copied from
+// Alt_Path when it lies there, skipped when the install directory already
+// holds it at FILE_SIZE bytes, and otherwise downloaded from BINARY_BASE +
+// FILE_NAME with resume and MD5 check. The first failure ends the run.
+//
+// Aborts: AbortDownload may come at any moment, from any thread. It is kept
+// in a flag of this object that only ever goes from false to true, so an
+// abort that arrives between two components, while a file is copied or its
+// size compared, or in the instant before the URL downloader clears its own
+// abort flag, is acted on at the next step: the run ends in DOWNLOAD_ABORTED
+// and the partial file stays for a later resume.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/URLFetcher2.h"
+#include "platform/progress.h"
+
+namespace tide {
+
+enum TDownloadStatus {
+    DOWNLOAD_IN_PROGRESS,
+    DOWNLOAD_SUCCEEDED,
+    DOWNLOAD_FAILED,
+    ABORT_PENDING,
+    DOWNLOAD_ABORTED,
+};
+
+using TComponentList = std::vector<std::wstring>;
+
+class TComponentDownloader {
+public:
+    // With CreateSuspended false the thread starts at once (with whatever
+    // list and settings it has then, i.e. none: the run fails at once).
+    explicit TComponentDownloader(bool CreateSuspended = true);
+    // Aborts a run that is still going and waits for the thread to end.
+    ~TComponentDownloader();
+    TComponentDownloader(const TComponentDownloader&) = delete;
+    TComponentDownloader& operator=(const TComponentDownloader&) = delete;
+
+    // Set before BeginDownload.
+    std::wstring AgentName = L"TComponentDownloader";
+    // Folder prefix (ending in "\") where component files may already lie.
+    std::wstring Alt_Path;
+    platform::ProgressBar* pb = nullptr;
+    platform::StatusLine* sb = nullptr;
+
+    // Copies the names; the list itself is not kept.
+    void SetComponents(const TComponentList& sl);
+    // Starts the thread. From here until the thread ends the status is
+    // DOWNLOAD_IN_PROGRESS or ABORT_PENDING, unless the list is empty (the
+    // status then stays DOWNLOAD_FAILED).
+    void BeginDownload();
+    // Asks the run to stop; returns at once. The status becomes
+    // ABORT_PENDING while the run is going; a run that has already ended
+    // keeps its final status.
+    void AbortDownload();
+    TDownloadStatus Status() const { return dlStatus.load(); }
+
+    // The names of the components fetched or copied in this run, in list
+    // order. Ownership passes to the caller; a second call gets an empty
+    // list. Waits for the thread to end (call it once Status() says the run
+    // is over).
+    std::unique_ptr<TComponentList> getDownloadedComponents();
+
+    // Why the run failed when the manifest itself was at fault (a malformed
+    // FILE_SIZE, a FILE_NAME with a folder in it); empty otherwise.
+    std::wstring FailureMessage() const;
+
+    // Waits until the run is over; false on timeout.
+    bool WaitUntilFinished(std::chrono::milliseconds timeout);
+
+private:
+    // Pass progress and status texts through to the window's controls and
+    // restore the URL downloader's abort flag whenever it was cleared after
+    // an abort had been asked for (it reports at every attempt and after
+    // every piece read).
+    class ProgressRelay : public platform::ProgressBar {
+    public:
+        explicit ProgressRelay(TComponentDownloader& owner) : owner_(owner) {}
+        void SetMax(int max) override;
+        void SetPosition(int position) override;
+
+    private:
+        TComponentDownloader& owner_;
+    };
+    class StatusRelay : public platform::StatusLine {
+    public:
+        explicit StatusRelay(TComponentDownloader& owner) : owner_(owner) {}
+        void SetText(const std::wstring& text) override;
+
+    private:
+        TComponentDownloader& owner_;
+    };
+
+    void Execute();
+    void Run();
+    void ReassertAbort();
+    // Status changes made by the thread; none of them hides a pending abort.
+    void EnterComponent();
+    void Finish(TDownloadStatus status);
+    void Aborted();
+    void Fail(const std::wstring& message);
+
+    TComponentList aComponents;
+    std::atomic<TDownloadStatus> dlStatus{DOWNLOAD_FAILED};
+    std::atomic<bool> abortRequested_{false};
+    std::atomic<bool> finished_{false};
+    TUrlDownloader oDL;
+    std::unique_ptr<TComponentList> slDownloaded;
+    ProgressRelay progressRelay_{*this};
+    StatusRelay statusRelay_{*this};
+    mutable std::mutex mu_;
+    std::wstring failure_;
+    std::thread thread_;
+};
+
+}  // namespace tide

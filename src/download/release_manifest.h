@@ -1,0 +1,60 @@
+// What the release tool (tools/tiderelease) does to a release manifest,
+// kept apart from file access so that it is tested natively and built into
+// the tool for Linux and Windows alike.
+//
+// UpdateManifestFacts rewrites the manifest text line by line: only the
+// values of FILE_SIZE and FILE_MD5SUM change (or are added after FILE_NAME
+// when a section lacks them); every other line, the comments, the order of
+// sections and keys and the line endings stay as they were.
+// VerifyManifestFacts reads the manifest the way the installer reads it and
+// compares each named file with what the manifest says.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tide {
+
+struct ReleaseFileFacts {
+    uint64_t size = 0;
+    std::wstring md5;  // 32 hexadecimal digits
+};
+
+// Looks a file of the release folder up by its bare name: false when it is
+// not there. Throws tide::IoError when it is there but cannot be read.
+using ReleaseFileProbe = std::function<bool(const std::wstring& name, ReleaseFileFacts& facts)>;
+
+struct ManifestUpdate {
+    std::string text;                  // the rewritten manifest
+    std::vector<std::wstring> updated;  // sections whose facts were written
+    // "[SECTION] FILE_NAME" of every section whose file is not in the folder.
+    std::vector<std::wstring> missing;
+    // Sections refused because their FILE_NAME is not a bare file name.
+    std::vector<std::wstring> refused;
+    bool changed = false;  // text differs from the input
+};
+
+// Throws tide::Error when the text is not 8-bit (UTF-16 manifests are not
+// handled by the line rewrite).
+ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe);
+
+struct VerifyFailure {
+    std::wstring section;
+    std::wstring fileName;
+    std::wstring what;      // "missing", "size", "MD5", "size and MD5", "FILE_NAME", "FILE_SIZE", ...
+    std::wstring expected;
+    std::wstring actual;
+    // One line: FILE_NAME [SECTION]: what differs, expected ..., actual ...
+    std::wstring Line() const;
+};
+
+struct VerifyResult {
+    int checked = 0;  // sections that name a file
+    std::vector<VerifyFailure> failures;
+};
+
+VerifyResult VerifyManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe);
+
+}  // namespace tide

@@ -1,0 +1,169 @@
+// tiderelease: the publisher's tool for a release folder.
+//
+//   tiderelease make-manifest MANIFEST FOLDER
+//       Writes FILE_SIZE and FILE_MD5SUM of every section whose FILE_NAME
+//       names a file in FOLDER; everything else in MANIFEST stays as it was.
+//       Exit 0: done; 2: written, but some sections name files that are not
+//       in FOLDER (or that the installer would refuse); 1: MANIFEST could not
+//       be read or written.
+//   tiderelease verify MANIFEST FOLDER
+//       Checks size and MD5 of every named file; one line per failing file.
+//       Exit 0: all good; 1: a file failed or MANIFEST could not be read.
+//
+// The same source builds natively (Linux) and for Windows.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+#include "core/text.h"
+#include "download/md5.h"
+#include "download/release_manifest.h"
+
+namespace fs = std::filesystem;
+using namespace tide;
+
+namespace {
+
+#ifdef _WIN32
+constexpr wchar_t kSep = L'\\';
+fs::path HostPath(const std::wstring& p) { return fs::path(p); }
+FILE* OpenRead(const std::wstring& p) { return _wfopen(p.c_str(), L"rb"); }
+#else
+constexpr wchar_t kSep = L'/';
+fs::path HostPath(const std::wstring& p) { return fs::path(WideToUtf8(p)); }
+FILE* OpenRead(const std::wstring& p) { return std::fopen(WideToUtf8(p).c_str(), "rb"); }
+#endif
+
+void Out(const std::wstring& s) { std::cout << WideToUtf8(s) << '\n'; }
+void Err(const std::wstring& s) { std::cerr << WideToUtf8(s) << '\n'; }
+
+bool ReadAll(const std::wstring& path, std::string& bytes) {
+    FILE* f = OpenRead(path);
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    bytes.clear();
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Writes next to the target and renames, so an interrupted run never
+// leaves half a manifest behind.
+bool WriteAll(const std::wstring& path, const std::string& bytes) {
+    fs::path target = HostPath(path);
+    fs::path tmp = target;
+    tmp += ".tiderelease-new";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) return false;
+    }
+    std::error_code ec;
+    fs::rename(tmp, target, ec);
+    if (ec) fs::remove(tmp, ec);
+    return !ec;
+}
+
+std::wstring JoinFolder(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty()) return name;
+    wchar_t last = folder.back();
+    if (last == L'/' || last == L'\\') return folder + name;
+    return folder + kSep + name;
+}
+
+ReleaseFileProbe FolderProbe(const std::wstring& folder) {
+    return [folder](const std::wstring& name, ReleaseFileFacts& facts) {
+        std::wstring path = JoinFolder(folder, name);
+        std::error_code ec;
+        if (!fs::is_regular_file(HostPath(path), ec)) return false;
+        FILE* f = OpenRead(path);
+        if (!f) throw IoError(L"Cannot read " + path);
+        Md5State st;
+        Md5Start(st);
+        char buf[65536];
+        size_t n;
+        uint64_t total = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            Md5Feed(st, buf, static_cast<uint32_t>(n));
+            total += n;
+        }
+        bool bad = std::ferror(f);
+        std::fclose(f);
+        if (bad) throw IoError(L"Cannot read " + path);
+        facts.size = total;
+        facts.md5 = DigestToHex(Md5Finish(st));
+        return true;
+    };
+}
+
+int Usage() {
+    Err(L"usage: tiderelease make-manifest MANIFEST FOLDER\n"
+        L"       tiderelease verify MANIFEST FOLDER");
+    return 1;
+}
+
+int MakeManifest(const std::wstring& manifest, const std::wstring& folder) {
+    std::string bytes;
+    if (!ReadAll(manifest, bytes)) {
+        Err(L"tiderelease: cannot read manifest " + manifest);
+        return 1;
+    }
+    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder));
+    if (up.changed && !WriteAll(manifest, up.text)) {
+        Err(L"tiderelease: cannot write manifest " + manifest);
+        return 1;
+    }
+    for (const auto& s : up.updated) Out(L"updated [" + s + L"]");
+    for (const auto& m : up.missing) Out(L"missing: " + m + L" is not in " + folder);
+    for (const auto& r : up.refused) Out(L"refused: " + r);
+    return up.missing.empty() && up.refused.empty() ? 0 : 2;
+}
+
+int Verify(const std::wstring& manifest, const std::wstring& folder) {
+    std::string bytes;
+    if (!ReadAll(manifest, bytes)) {
+        Err(L"tiderelease: cannot read manifest " + manifest);
+        return 1;
+    }
+    VerifyResult r = VerifyManifestFacts(bytes, FolderProbe(folder));
+    for (const auto& f : r.failures) Out(f.Line());
+    Err(IntToStr(r.checked) + L" files checked, " + IntToStr(static_cast<int64_t>(r.failures.size())) +
+        L" failed");
+    return r.failures.empty() ? 0 : 1;
+}
+
+int Run(const std::vector<std::wstring>& args) {
+    if (args.size() != 4) return Usage();
+    try {
+        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3]);
+        if (args[1] == L"verify") return Verify(args[2], args[3]);
+    } catch (const Error& e) {
+        Err(L"tiderelease: " + e.Message());
+        return 1;
+    }
+    return Usage();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args(argv, argv + argc);
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 0; i < argc; ++i) args.push_back(Utf8ToWide(argv[i]));
+    return Run(args);
+}
+#endif
