@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "core/Tidestart.h"
+#include "platform/fake/fake_ui.h"
+
+using namespace tide;
+using namespace tide::platform;
+using tide::platform::fake::FakeEnvironment;
+using tide::platform::fake::FakeVersionInfo;
+using tide::platform::fake::RecordingMessageBoxes;
+
+TEST(Entry, SelectModeComparesTheLowerCasedWholeArgument) {
+    EXPECT_EQ(SelectMode(L"/uninstall"), Mode::Uninstall);
+    EXPECT_EQ(SelectMode(L"/UNINSTALL"), Mode::Uninstall);
+    EXPECT_EQ(SelectMode(L"/UnInStAlL"), Mode::Uninstall);
+    EXPECT_EQ(SelectMode(L"/DOUNINSTALL"), Mode::DoUninstall);
+    EXPECT_EQ(SelectMode(L"/testini"), Mode::TestIni);
+    EXPECT_EQ(SelectMode(L"/TESTINI"), Mode::TestIni);
+    // Anything that is not exactly a mode word selects the installer.
+    for (const wchar_t* a : {L"", L"/uninstalls", L"/uninstal", L" /uninstall", L"/uninstall ", L"uninstall",
+                             L"-uninstall", L"/i", L"/I", L"/u", L"/testini2", L"/do uninstall"})
+        EXPECT_EQ(SelectMode(a), Mode::Installer) << a;
+}
+
+TEST(Entry, OnlyArgumentOneSelectsTheMode) {
+    FakeEnvironment env;
+    RecordingMessageBoxes boxes;
+    ScopedPort<Environment> pe(env);
+    ScopedPort<MessageBoxes> pb(boxes);
+    std::vector<std::string> ran;
+    ModeHandlers h;
+    h.installer = [&] { ran.push_back("installer"); };
+    h.uninstall = [&] { ran.push_back("uninstall"); };
+    h.doUninstall = [&] { ran.push_back("douninstall"); };
+    h.testIni = [&] { ran.push_back("testini"); };
+    env.SetArguments({L"C:\\T.exe", L"/i", L"/testini", L"/uninstall"});
+    RunTidestart(h);
+    env.SetArguments({L"C:\\T.exe"});
+    RunTidestart(h);
+    env.SetArguments({L"C:\\T.exe", L"/UNINSTALL", L"/testini"});
+    RunTidestart(h);
+    env.SetArguments({L"C:\\T.exe", L"/douninstall", L"C:\\x", L"y"});
+    RunTidestart(h);
+    EXPECT_EQ(ran, (std::vector<std::string>{"installer", "installer", "uninstall", "douninstall"}));
+    EXPECT_EQ(env.ApplicationTitle(), L"Tidewell Downloader");
+    EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST(Entry, ExeVersionStringWritesFourUnsigned16BitParts) {
+    FakeVersionInfo vi;
+    ScopedPort<VersionInfo> pv(vi);
+    vi.Set(L"C:\\a.exe", {(1u << 16) | 5u, (2u << 16) | 409u});
+    vi.Set(L"C:\\max.exe", {0xFFFFFFFFu, 0xFFFFFFFFu});
+    vi.Set(L"C:\\zero.exe", {0, 0});
+    vi.Set(L"C:\\halves.exe", {0x00010000u, 0x0000FFFFu});
+    EXPECT_EQ(ExeVersionString(L"C:\\a.exe"), L"1.5.2.409");
+    EXPECT_EQ(ExeVersionString(L"C:\\max.exe"), L"65535.65535.65535.65535");
+    EXPECT_EQ(ExeVersionString(L"C:\\zero.exe"), L"0.0.0.0");
+    EXPECT_EQ(ExeVersionString(L"C:\\halves.exe"), L"1.0.0.65535");
+    EXPECT_EQ(ExeVersionString(L"C:\\none.exe"), L"");
+}
+
+TEST(Entry, AgentNameCarriesTheRunningExecutablesVersion) {
+    FakeVersionInfo vi;
+    FakeEnvironment env;
+    ScopedPort<VersionInfo> pv(vi);
+    ScopedPort<Environment> pe(env);
+    env.SetExecutablePath(L"C:\\Downloads\\Tidestart.exe");
+    EXPECT_EQ(AgentName(), L"Tidewell Downloader V ");
+    vi.Set(L"C:\\Downloads\\Tidestart.exe", {(1u << 16) | 5u, (2u << 16) | 409u});
+    EXPECT_EQ(AgentName(), L"Tidewell Downloader V 1.5.2.409");
+}

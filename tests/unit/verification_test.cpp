@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/Tidestart.h"
+#include "download/verification.h"
+#include "platform/fake/fake_files.h"
+#include "platform/fake/fake_ui.h"
+
+using namespace tide;
+using namespace tide::platform;
+using tide::platform::fake::FakeEnvironment;
+using tide::platform::fake::RecordingMessageBoxes;
+using tide::platform::fake::ShownBox;
+using tide::platform::fake::TempFileSystem;
+
+namespace {
+
+class VerificationTest : public ::testing::Test {
+protected:
+    void Put(const std::wstring& winPath, const std::string& bytes) {
+        std::string host = fs.HostPath(winPath);
+        std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+        std::ofstream(host, std::ios::binary) << bytes;
+    }
+    // Runs the program as "Tidestart.exe /testini manifest folder".
+    std::vector<ShownBox> RunTestIni(const std::wstring& manifest, const std::wstring& folder) {
+        env.SetArguments({L"C:\\Downloads\\Tidestart.exe", L"/testini", manifest, folder});
+        ModeHandlers h = DefaultModeHandlers();
+        bool installerRan = false;
+        h.installer = [&] { installerRan = true; };
+        EXPECT_EQ(RunTidestart(h), 0);
+        EXPECT_FALSE(installerRan);
+        return boxes.Shown();
+    }
+
+    TempFileSystem fs;
+    FakeEnvironment env;
+    RecordingMessageBoxes boxes;
+    ScopedPort<FileSystem> p1{fs};
+    ScopedPort<Environment> p2{env};
+    ScopedPort<MessageBoxes> p3{boxes};
+};
+
+void ExpectBox(const ShownBox& b, const std::wstring& text, const std::wstring& caption, MbIcon icon) {
+    EXPECT_EQ(b.text, text);
+    EXPECT_EQ(b.caption, caption);
+    EXPECT_EQ(b.icon, icon);
+    EXPECT_EQ(b.buttons, MbButtons::Ok);
+}
+
+}  // namespace
+
+TEST_F(VerificationTest, LocalFileSizeCountsBytesAndIsZeroWhenTheFileCannotBeOpened) {
+    Put(L"C:\\dl\\a.bin", std::string(1234, 'x'));
+    Put(L"C:\\dl\\empty.bin", "");
+    EXPECT_EQ(LocalFileSize(L"C:\\dl\\a.bin"), 1234u);
+    EXPECT_EQ(LocalFileSize(L"C:\\dl\\empty.bin"), 0u);
+    EXPECT_EQ(LocalFileSize(L"C:\\dl\\missing.bin"), 0u);
+    EXPECT_EQ(LocalFileSize(L"C:\\dl"), 0u);
+}
+
+TEST_F(VerificationTest, LocalFileSizeRespectsTheSharingRules) {
+    Put(L"C:\\dl\\a.bin", "12345");
+    {
+        // Another reader does not stop us.
+        auto reader = fs.Open(L"C:\\dl\\a.bin", OpenMode::ReadExisting, Share::Read);
+        EXPECT_EQ(LocalFileSize(L"C:\\dl\\a.bin"), 5u);
+    }
+    {
+        // A file still being written reads as 0, even when the writer
+        // allows others to read: we do not allow writing meanwhile.
+        auto writer = fs.Open(L"C:\\dl\\a.bin", OpenMode::WriteExisting, Share::ReadWrite);
+        ASSERT_NE(writer, nullptr);
+        EXPECT_EQ(LocalFileSize(L"C:\\dl\\a.bin"), 0u);
+    }
+    EXPECT_EQ(LocalFileSize(L"C:\\dl\\a.bin"), 5u);
+    // Our open is closed again: an exclusive open succeeds.
+    EXPECT_NE(fs.Open(L"C:\\dl\\a.bin", OpenMode::ReadWriteExisting, Share::None), nullptr);
+}
+
+TEST_F(VerificationTest, CheckFileSizeComparesSizesOnly) {
+    Put(L"C:\\dl\\a.bin", "12345");
+    Put(L"C:\\dl\\empty.bin", "");
+    EXPECT_TRUE(CheckFileSize(L"C:\\dl\\a.bin", 5));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", 4));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", 6));
+    // A missing file has size 0.
+    EXPECT_TRUE(CheckFileSize(L"C:\\dl\\missing.bin", 0));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\missing.bin", 1));
+    // A negative size never matches, not even an empty file.
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\empty.bin", -1));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\missing.bin", -1));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", INT32_MIN));
+}
+
+TEST_F(VerificationTest, FailingFilesGetOneBoxEachInManifestOrderThenTheClosingBox) {
+    Put(L"C:\\m\\downloader.ini",
+        "[GENERAL]\r\nVERSION=1\r\n"
+        "[TW]\r\nFILE_NAME=tw.war\r\nFILE_SIZE=3\r\n"          // wrong size
+        "[JRE]\r\nFILE_NAME=jre.exe\r\nFILE_SIZE=5\r\n"        // right
+        "[UNZIP]\r\nFILE_NAME=unzip.exe\r\nFILE_SIZE=7\r\n"    // missing
+        "[TOMCAT]\r\nFILE_NAME=tomcat.zip\r\n"                 // no size: fails
+        "[CATALINA_BASE]\r\nFILE_NAME=base.zip\r\nFILE_SIZE=x12\r\n"  // not a number
+        "[JREx64]\r\nFILE_NAME=empty.exe\r\nFILE_SIZE=0\r\n");  // empty and right
+    Put(L"C:\\files\\tw.war", "abcd");
+    Put(L"C:\\files\\jre.exe", "12345");
+    Put(L"C:\\files\\tomcat.zip", "");
+    Put(L"C:\\files\\base.zip", "123456789012");
+    Put(L"C:\\files\\empty.exe", "");
+    auto shown = RunTestIni(L"C:\\m\\downloader.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 5u);
+    ExpectBox(shown[0], L"Error checking file: tw.war", L"Error", MbIcon::None);
+    ExpectBox(shown[1], L"Error checking file: unzip.exe", L"Error", MbIcon::None);
+    ExpectBox(shown[2], L"Error checking file: tomcat.zip", L"Error", MbIcon::None);
+    ExpectBox(shown[3], L"Error checking file: base.zip", L"Error", MbIcon::None);
+    ExpectBox(shown[4], L"One or more files failed testing. Check size, and MD5SUM", L"Error", MbIcon::Warning);
+}
+
+TEST_F(VerificationTest, AllGoodFilesPassWithOrWithoutTrailingBackslash) {
+    Put(L"C:\\m\\downloader.ini", "[JRE]\nFILE_NAME=jre.exe\nFILE_SIZE=5\n[TW]\nFILE_NAME=\"tw.war\"\nFILE_SIZE= 2 \n");
+    Put(L"C:\\files\\jre.exe", "12345");
+    Put(L"C:\\files\\tw.war", "ab");
+    for (const wchar_t* folder : {L"C:\\files", L"C:\\files\\"}) {
+        boxes.Clear();
+        auto shown = RunTestIni(L"C:\\m\\downloader.ini", folder);
+        ASSERT_EQ(shown.size(), 1u) << folder;
+        ExpectBox(shown[0], L"All Files Passed Verification", L"Notice", MbIcon::Information);
+    }
+}
+
+TEST_F(VerificationTest, ManifestWithoutFileNamesPasses) {
+    Put(L"C:\\m\\downloader.ini", "[GENERAL]\nVERSION=1\n[JRE]\nFILE_SIZE=5\n");
+    auto shown = RunTestIni(L"C:\\m\\downloader.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectBox(shown[0], L"All Files Passed Verification", L"Notice", MbIcon::Information);
+    boxes.Clear();
+    Put(L"C:\\m\\empty.ini", "");
+    shown = RunTestIni(L"C:\\m\\empty.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectBox(shown[0], L"All Files Passed Verification", L"Notice", MbIcon::Information);
+}
+
+TEST_F(VerificationTest, UnreadableManifestIsAnErrorNamingItNeverAPass) {
+    auto shown = RunTestIni(L"C:\\m\\missing.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectBox(shown[0], L"Cannot read manifest file: C:\\m\\missing.ini", L"Error", MbIcon::Warning);
+
+    // A folder given as the manifest cannot be read either.
+    boxes.Clear();
+    std::filesystem::create_directories(fs.HostPath(L"C:\\m\\dir.ini"));
+    shown = RunTestIni(L"C:\\m\\dir.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, L"Cannot read manifest file: C:\\m\\dir.ini");
+
+    // No arguments after the mode word.
+    boxes.Clear();
+    env.SetArguments({L"C:\\Downloads\\Tidestart.exe", L"/TestIni"});
+    RunTidestart(DefaultModeHandlers());
+    shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    ExpectBox(shown[0], L"No manifest file was given.", L"Error", MbIcon::Warning);
+}
+
+TEST_F(VerificationTest, FailingFileIsNamedByItsFileNameOnly) {
+    Put(L"C:\\m\\downloader.ini", "[TW]\nFILE_NAME=sub\\tw.war\nFILE_SIZE=9\n");
+    auto shown = RunTestIni(L"C:\\m\\downloader.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, L"Error checking file: sub\\tw.war");
+}
