@@ -1,0 +1,206 @@
+#include "download/URLFetcher2.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "core/error.h"
+#include "core/text.h"
+#include "download/md5.h"
+#include "download/verification.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/message_box.h"
+
+namespace tide {
+
+using platform::Files;
+using platform::OpenMode;
+using platform::Share;
+
+// What one transfer works with: the open URL, the local file positioned
+// at dwPosition, the piece buffer and, when a digest is expected, the
+// running digest of everything in the file so far.
+struct TUrlDownloader::Attempt {
+    platform::UrlHandle* url;
+    platform::File* file;
+    std::vector<uint8_t>* buffer;
+    Md5State* md5;
+};
+
+TUrlDownloader::TUrlDownloader() = default;
+
+TUrlDownloader::TUrlDownloader(const std::wstring& agent) : AgentName(agent) {}
+
+namespace {
+
+std::unique_ptr<platform::File> OpenLocal(const std::wstring& path, OpenMode mode) {
+    std::unique_ptr<platform::File> f = Files().Open(path, mode, Share::Read);
+    if (!f) throw IoError(L"Cannot open file " + path);
+    return f;
+}
+
+bool IsErrorStatus(int status) { return status != 0 && (status < 200 || status > 299); }
+
+}  // namespace
+
+bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& localName,
+                                 const std::wstring& sMD5Sum, int32_t size) {
+    AbortFlag = false;
+    bool ok = false;
+    int32_t attempts = 0;
+    uint32_t total = 0;
+    const bool hashing = !sMD5Sum.empty();
+    Md5State md5{};
+    bool digestCoversFile = false;
+    // Set when the local file cannot be the beginning of the remote one; the
+    // next attempt starts it again instead of resuming.
+    bool restart = false;
+    std::vector<uint8_t> buffer(kPieceSize);
+
+    while (!ok && !AbortFlag && attempts < MaximumRetries) {
+        ++attempts;
+        digestCoversFile = false;
+        const uint64_t existing = static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(LocalFileSize(localName))));
+        bool resume = AllowResume && existing != 0 && !restart;
+        if (resume && size >= 1) {
+            if (existing == static_cast<uint64_t>(size)) {
+                // Already complete: a range request for nothing more would
+                // only earn an error answer.
+                dwPosition = static_cast<uint32_t>(existing);
+                total = dwPosition;
+                ok = true;
+                break;
+            }
+            // Longer than the expected file: it cannot be resumed.
+            if (existing > static_cast<uint64_t>(size)) resume = false;
+        }
+
+        std::unique_ptr<platform::HttpSession> session = platform::Internet().OpenSession(AgentName);
+        if (!session) {
+            attempts = MaximumRetries;
+        } else {
+            std::unique_ptr<platform::File> file;
+            std::wstring header;
+            if (resume) {
+                dwPosition = static_cast<uint32_t>(existing);
+                file = OpenLocal(localName, hashing ? OpenMode::ReadWriteExisting : OpenMode::WriteExisting);
+                if (hashing) {
+                    // The digest is built while the bytes arrive, so the part
+                    // already on disk goes first.
+                    Md5Start(md5);
+                    file->Seek(0);
+                    uint64_t left = dwPosition;
+                    while (left > 0) {
+                        size_t n = file->Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+                        if (n == 0) throw IoError(L"Read error on " + localName);
+                        Md5Feed(md5, buffer.data(), static_cast<uint32_t>(n));
+                        left -= n;
+                    }
+                }
+                file->Seek(dwPosition);
+                if (size >= 0 && dwPosition < static_cast<uint32_t>(size))
+                    header = Format(L"Range: bytes=%d-%d", static_cast<int>(dwPosition), static_cast<int>(size));
+                else
+                    header = Format(L"Range: bytes=%d-", static_cast<int>(dwPosition));
+            } else {
+                file = OpenLocal(localName, OpenMode::CreateAlways);
+                dwPosition = 0;
+                restart = false;
+                if (hashing) Md5Start(md5);
+            }
+
+            if (sb) sb->SetText(L"Opening File URL: " + aUrl);
+            std::unique_ptr<platform::UrlHandle> url = session->OpenUrl(aUrl, header);
+            if (url) {
+                int status = url->StatusCode();
+                if (IsErrorStatus(status)) {
+                    // An error answer is not the file: its page is not
+                    // written, and the attempt counts as a failed open.
+                    // A range the server cannot satisfy means our partial
+                    // file is no beginning of its file.
+                    if (status == 416 && resume) restart = true;
+                } else {
+                    Attempt at{url.get(), file.get(), &buffer, hashing ? &md5 : nullptr};
+                    total = TransferBody(at, size);
+                    digestCoversFile = hashing;
+                }
+                url.reset();
+            }
+            file.reset();
+            session.reset();
+        }
+
+        if (size < 1) {
+            ok = total > 0;
+        } else if (total > static_cast<uint32_t>(size)) {
+            break;
+        } else {
+            ok = total == static_cast<uint32_t>(size);
+        }
+    }
+
+    if (!ok && !AbortFlag && !SilentFail) {
+        std::wstring text = L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" + L"\n";
+        if (AllowResume && KeepPartialDownload)
+            text += L"You can try to re-download the file.\n\nThe download will resume where this attempt left off.\n\n";
+        text += L"Please check your internet connection.";
+        platform::ShowMessage(text, L"Error Dowloading", platform::MbIcon::Warning);
+        if (!KeepPartialDownload) Files().RemoveFile(localName);
+    }
+
+    if (ok && hashing) {
+        if (sb) sb->SetText(L"Verifying file integrity...");
+        std::wstring computed = digestCoversFile ? DigestToHex(Md5Finish(md5)) : DigestToHex(DigestOfFile(localName));
+        if (!SameText(computed, sMD5Sum)) {
+            ok = false;
+            Files().RemoveFile(localName);
+            platform::ShowMessage(
+                L"It looks like the file you downloaded was corrupted during the transfer.\n\nThe computed MD5Sum is " +
+                    computed + L"\n" + L"The expected MD5Sum is " + sMD5Sum + L"\n" + L"\n" +
+                    L"You will have to re-download the file.",
+                L"Notice", platform::MbIcon::Error);
+        }
+    }
+    return ok;
+}
+
+uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
+    platform::Clock& clock = platform::SystemClock();
+    int64_t rateStart = clock.NowMs();
+    int64_t lastText = rateStart;
+    uint32_t rateMark = dwPosition;
+    uint8_t* buf = at.buffer->data();
+    do {
+        size_t got = at.url->Read(buf, at.buffer->size());
+        if (got == 0) break;
+        at.file->Write(buf, got);
+        if (at.md5) Md5Feed(*at.md5, buf, static_cast<uint32_t>(got));
+        dwPosition += static_cast<uint32_t>(got);
+        // No percentage can be formed without an expected size: the bar
+        // stays where it is. A longer answer than expected (which fails the
+        // call) shows a full bar, not more.
+        if (pb && expected > 0) {
+            int64_t percent = static_cast<int64_t>(dwPosition) * 100 / expected;
+            pb->SetPosition(static_cast<int>(std::min<int64_t>(percent, 100)));
+        }
+        int64_t now = clock.NowMs();
+        if ((now - lastText) / 1000.0 > UpdateInterval) {
+            lastText = now;
+            double delta = static_cast<double>(dwPosition - rateMark);
+            double seconds = (now - rateStart) / 1000.0;
+            rateStart = now;
+            rateMark = dwPosition;
+            double rate = seconds > 0 ? delta / seconds : 0.0;
+            double remaining = rate > 0 ? (static_cast<double>(expected) - dwPosition) / rate : 0.0;
+            if (sb)
+                sb->SetText(Format(L"downloaded %dK of %dK bytes %.1fKBytes/Second, %8.2f seconds remaining",
+                                   static_cast<int>(dwPosition >> 10), static_cast<int>(expected / 1024),
+                                   rate / 1024, remaining));
+        }
+    } while (!AbortFlag);
+    return dwPosition;
+}
+
+}  // namespace tide

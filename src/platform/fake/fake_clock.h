@@ -1,0 +1,25 @@
+// A clock that moves only when told to (Advance), or by a fixed step at
+// every reading.
+#pragma once
+
+#include <atomic>
+
+#include "platform/clock.h"
+
+namespace tide::platform::fake {
+
+class FakeClock : public Clock {
+public:
+    explicit FakeClock(int64_t startMs = 1767225600000 /* 2026-01-01 00:00 UTC */) : now_(startMs) {}
+    int64_t NowMs() override { return now_.fetch_add(step_.load()); }
+    void Advance(int64_t ms) { now_ += ms; }
+    void Set(int64_t ms) { now_ = ms; }
+    // Every reading moves the clock on by ms afterwards.
+    void SetStep(int64_t ms) { step_ = ms; }
+
+private:
+    std::atomic<int64_t> now_;
+    std::atomic<int64_t> step_{0};
+};
+
+}  // namespace tide::platform::fake

@@ -1,0 +1,191 @@
+#include "platform/fake/fake_http.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/text.h"
+
+namespace tide::platform::fake {
+namespace {
+
+class FakeUrl : public UrlHandle {
+public:
+    FakeUrl(FakeHttp* owner, int status, std::string body) : owner_(owner), status_(status), body_(std::move(body)) {}
+    ~FakeUrl() override { owner_->Closed(); }
+    int StatusCode() override { return status_; }
+    size_t Read(void* buffer, size_t count) override {
+        size_t n = std::min(count, body_.size() - pos_);
+        n = owner_->ReadHookAndLimit(count, n);
+        std::memcpy(buffer, body_.data() + pos_, n);
+        pos_ += n;
+        if (n > 0) owner_->ReadHookAndLimit(0, n);
+        return n;
+    }
+
+private:
+    FakeHttp* owner_;
+    int status_;
+    std::string body_;
+    size_t pos_ = 0;
+};
+
+class FakeSession : public HttpSession {
+public:
+    FakeSession(FakeHttp* owner, std::wstring agent) : owner_(owner), agent_(std::move(agent)) {}
+    ~FakeSession() override { owner_->Closed(); }
+    std::unique_ptr<UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) override {
+        return owner_->Open(agent_, url, headers);
+    }
+
+private:
+    FakeHttp* owner_;
+    std::wstring agent_;
+};
+
+// Parses "Range: bytes=A-B" or "Range: bytes=A-"; false for no range.
+bool ParseRange(const std::wstring& headers, long long* first, long long* last) {
+    size_t p = LowerCase(headers).find(L"range: bytes=");
+    if (p == std::wstring::npos) return false;
+    std::wstring spec = headers.substr(p + 13);
+    size_t dash = spec.find(L'-');
+    if (dash == std::wstring::npos) return false;
+    *first = std::stoll(spec.substr(0, dash));
+    std::wstring rest = Trim(spec.substr(dash + 1));
+    *last = rest.empty() ? -1 : std::stoll(rest);
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpSession> FakeHttp::OpenSession(const std::wstring& agent) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (failSessions_) return nullptr;
+    ++sessions_;
+    ++live_;
+    return std::make_unique<FakeSession>(this, agent);
+}
+
+std::unique_ptr<UrlHandle> FakeHttp::Open(const std::wstring& agent, const std::wstring& url,
+                                          const std::wstring& headers) {
+    std::lock_guard<std::mutex> lock(mu_);
+    requests_.push_back({agent, url, headers});
+    if (failOpens_ > 0) {
+        --failOpens_;
+        return nullptr;
+    }
+    auto it = resources_.find(url);
+    int status = 404;
+    std::string body = "<html>404 Not Found</html>";
+    if (it != resources_.end()) {
+        status = it->second.status;
+        body = it->second.body;
+        if (corrupt_ && corruptAt_ < body.size()) body[corruptAt_] = static_cast<char>(body[corruptAt_] ^ 0x5A);
+        long long first = 0, last = -1;
+        if (status == 200 && !ignoreRange_ && ParseRange(headers, &first, &last)) {
+            long long len = static_cast<long long>(body.size());
+            if (first >= len) {
+                status = 416;
+                body = "<html>416 Requested Range Not Satisfiable</html>";
+            } else {
+                long long end = (last < 0 || last >= len) ? len - 1 : last;
+                body = body.substr(static_cast<size_t>(first), static_cast<size_t>(end - first + 1));
+                status = 206;
+            }
+        }
+    }
+    if (dropTimes_ > 0) {
+        --dropTimes_;
+        if (body.size() > dropBytes_) body.resize(dropBytes_);
+    }
+    ++live_;
+    return std::make_unique<FakeUrl>(this, status, std::move(body));
+}
+
+size_t FakeHttp::ReadHookAndLimit(size_t asked, size_t delivered) {
+    std::function<void(size_t)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (asked != 0) return pieceLimit_ ? std::min(pieceLimit_, delivered) : delivered;
+        hook = hook_;
+    }
+    if (hook) hook(delivered);
+    return delivered;
+}
+
+void FakeHttp::Closed() {
+    std::lock_guard<std::mutex> lock(mu_);
+    --live_;
+}
+
+void FakeHttp::Serve(const std::wstring& url, std::string body) {
+    std::lock_guard<std::mutex> lock(mu_);
+    resources_[url] = Resource{200, std::move(body)};
+}
+
+void FakeHttp::ServeStatus(const std::wstring& url, int status, std::string page) {
+    std::lock_guard<std::mutex> lock(mu_);
+    resources_[url] = Resource{status, std::move(page)};
+}
+
+void FakeHttp::FailSessions(bool fail) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failSessions_ = fail;
+}
+
+void FakeHttp::FailOpens(int n) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failOpens_ = n;
+}
+
+void FakeHttp::DropAfter(size_t bytes, int times) {
+    std::lock_guard<std::mutex> lock(mu_);
+    dropBytes_ = bytes;
+    dropTimes_ = times;
+}
+
+void FakeHttp::IgnoreRange(bool ignore) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ignoreRange_ = ignore;
+}
+
+void FakeHttp::CorruptAt(size_t offset) {
+    std::lock_guard<std::mutex> lock(mu_);
+    corrupt_ = true;
+    corruptAt_ = offset;
+}
+
+void FakeHttp::SetPieceLimit(size_t n) {
+    std::lock_guard<std::mutex> lock(mu_);
+    pieceLimit_ = n;
+}
+
+void FakeHttp::SetReadHook(std::function<void(size_t)> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hook_ = std::move(hook);
+}
+
+std::vector<HttpRequest> FakeHttp::Requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+}
+
+int FakeHttp::Sessions() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return sessions_;
+}
+
+int FakeHttp::LiveHandles() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return live_;
+}
+
+}  // namespace tide::platform::fake
+
+namespace tide::platform {
+// Without a test's own FakeHttp, nothing is reachable.
+template <>
+Http& Port<Http>::Default() {
+    static fake::FakeHttp instance;
+    return instance;
+}
+}  // namespace tide::platform
