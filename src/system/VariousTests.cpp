@@ -1,0 +1,89 @@
+#include "system/VariousTests.h"
+
+#include <chrono>
+#include <thread>
+
+#include "core/InstallInfo.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/net.h"
+
+namespace tide {
+
+namespace {
+constexpr uint32_t kVersionRecordSize = 276;
+constexpr uint32_t kNetBiosNameBuffer = 16;
+constexpr int kDefaultServerPort = 8080;
+}  // namespace
+
+TOSVersionInfo& GetOSVersion(TOSVersionInfo& info) {
+    info = TOSVersionInfo();
+    info.dwOSVersionInfoSize = kVersionRecordSize;
+    TOSVersionInfo filled = info;
+    if (platform::Os().QueryVersion(filled)) info = filled;
+    return info;
+}
+
+bool IsWindowsNT() {
+    TOSVersionInfo info;
+    return GetOSVersion(info).dwPlatformId == platform::kVerPlatformWin32NT;
+}
+
+bool IsAdministrator() {
+    if (!IsWindowsNT()) return true;
+    return platform::Os().TokenIsAdministrator();
+}
+
+std::wstring CommandInterpreterPath() {
+    // IsWow64 first: on a 64-bit process or 32-bit Windows the installation
+    // record is not needed at all.
+    if (IsWow64() && GetInstallInfo().DestinationArchitechture() == x86)
+        return platform::Env().Variable(L"SystemRoot") + L"\\SysWOW64\\cmd.exe";
+    return platform::Env().Variable(L"ComSpec");
+}
+
+bool PortAnswering(int port) {
+    if (port <= 0 || port > 65535) return false;
+    return platform::Net().ConnectLocal(port, kPortProbeTimeoutMs);
+}
+
+int ServerPort() {
+    std::wstring port = ReadSetting(L"Port");
+    if (port.empty()) return kDefaultServerPort;
+    return StrToInt(port);
+}
+
+std::wstring ServerURL() {
+    TOSVersionInfo info;
+    GetOSVersion(info);
+    int port = ServerPort();
+    std::wstring url = L"http://";
+    if (info.dwMajorVersion < 6)
+        url += platform::Os().ComputerName(kNetBiosNameBuffer);
+    else
+        url += L"localhost";
+    if (port != 80) url += L":" + IntToStr(port);
+    url += L"/calendar/";
+    return url;
+}
+
+bool ServerRunning() { return PortAnswering(ServerPort()); }
+
+bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
+    platform::FileSystem& fs = platform::Files();
+    if (!fs.FileExists(path)) return false;
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFileReleasePollMs));
+        if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
+        // Deleted meanwhile: there is nothing left to wait for.
+        if (!fs.FileExists(path)) return false;
+        if (timeoutMs != kWaitForever &&
+            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs))
+            return false;
+    }
+}
+
+}  // namespace tide

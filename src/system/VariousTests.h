@@ -1,0 +1,57 @@
+// Probes of the machine the installer runs on: Windows family and version,
+// administrator rights, the command interpreter for the server's batch
+// scripts, whether something answers on a local TCP port, the calendar
+// server's port, address and running state, and the release of a file by
+// the process that held it. None of them shows anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/os_info.h"
+
+namespace tide {
+
+using platform::kWaitForever;
+using platform::TOSVersionInfo;
+
+// Zeroes info, sets its size field to 276 and fills it (GetVersionExW); a
+// failure leaves it zero apart from the size.
+TOSVersionInfo& GetOSVersion(TOSVersionInfo& info);
+// The platform id is VER_PLATFORM_WIN32_NT.
+bool IsWindowsNT();
+// True on a non-NT platform; otherwise whether the Administrators group is
+// enabled for the caller (false when no token can be opened).
+bool IsAdministrator();
+// %SystemRoot%\SysWOW64\cmd.exe when this 32-bit process runs on 64-bit
+// Windows and installs an x86 server; %ComSpec% otherwise.
+std::wstring CommandInterpreterPath();
+
+// Every port probe gives up after this long without an answer. Connecting
+// to 127.0.0.1 is answered at once by a listener or refused at once without
+// one; the limit only matters where a local firewall drops the attempt,
+// which would otherwise hold the window for the system's 20-odd seconds of
+// retries.
+constexpr uint32_t kPortProbeTimeoutMs = 1000;
+// True when a TCP connection to 127.0.0.1 on port is accepted within
+// kPortProbeTimeoutMs, whatever the listener speaks. Nothing is sent. Any
+// failure means false. Keeps no state: probes may run on several threads.
+bool PortAnswering(int port);
+// The "Port" setting as a decimal number, 8080 when empty. Throws
+// ConvertError when it is not a number.
+int ServerPort();
+// http://HOST[:PORT]/calendar/, HOST being the computer's NetBIOS name
+// before Windows Vista and "localhost" from Vista on; no port part for 80.
+std::wstring ServerURL();
+// PortAnswering(ServerPort()).
+bool ServerRunning();
+
+constexpr uint32_t kFileReleasePollMs = 250;
+// False at once when the file does not exist. Otherwise sleeps 250 ms and
+// tries to open the file for reading and writing with no sharing, again and
+// again, until that succeeds (true), the file is gone (false) or timeoutMs
+// have passed (false).
+// kWaitForever waits without limit.
+bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs = kWaitForever);
+
+}  // namespace tide

@@ -1,0 +1,257 @@
+// The environment probes: version and family, administrator, the command
+// interpreter, real local sockets for the port probe, the server's port and
+// address, and the wait for a file's release.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/InstallInfo.h"
+#include "core/error.h"
+#include "core/manifest.h"
+#include "platform/fake/fake_files.h"
+#include "platform/fake/fake_registry.h"
+#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_ui.h"
+#include "system/VariousTests.h"
+
+namespace tide {
+namespace {
+
+using platform::ScopedPort;
+using Clock = std::chrono::steady_clock;
+
+const wchar_t* const kKey = L"HKLM\\Software\\Quorvan Labs\\Tidewell";
+
+struct ProbeFixture : ::testing::Test {
+    platform::fake::FakeOsInfo os;
+    platform::fake::FakeEnvironment env;
+    platform::fake::RecordingMessageBoxes boxes;
+    platform::fake::ScopedFakeMachine machine{platform::fake::MachineKind::Wow64Process};
+    ScopedPort<platform::OsInfo> p1{os};
+    ScopedPort<platform::Environment> p2{env};
+    ScopedPort<platform::MessageBoxes> p3{boxes};
+
+    ProbeFixture() {
+        ResetInstallInfoForTest();
+        ResetManifestFetchedForTest();
+    }
+    ~ProbeFixture() override {
+        ResetInstallInfoForTest();
+        ResetManifestFetchedForTest();
+    }
+    void SetPort(const std::wstring& port) { machine.registry.PutString(kKey, L"Port", port); }
+};
+
+using Probes = ProbeFixture;
+
+TEST_F(Probes, VersionRecordAndFamily) {
+    TOSVersionInfo info;
+    info.dwMajorVersion = 99;
+    GetOSVersion(info);
+    EXPECT_EQ(info.dwOSVersionInfoSize, 276u);
+    EXPECT_EQ(info.dwMajorVersion, 6u);
+    EXPECT_EQ(info.dwMinorVersion, 1u);
+    EXPECT_TRUE(IsWindowsNT());
+
+    os.SetVersion(4, 10, 1);  // Windows 98
+    EXPECT_FALSE(IsWindowsNT());
+
+    // A failed call leaves the record zero apart from its size.
+    os.SetVersionFails(true);
+    info.dwMajorVersion = 99;
+    GetOSVersion(info);
+    EXPECT_EQ(info.dwOSVersionInfoSize, 276u);
+    EXPECT_EQ(info.dwMajorVersion, 0u);
+    EXPECT_EQ(info.dwPlatformId, 0u);
+    EXPECT_FALSE(IsWindowsNT());
+}
+
+TEST_F(Probes, AdministratorOnNtAskTheTokenAndOtherwiseYes) {
+    os.SetAdministrator(false);
+    EXPECT_FALSE(IsAdministrator());
+    os.SetAdministrator(true);
+    EXPECT_TRUE(IsAdministrator());
+    os.SetAdministrator(false);
+    os.SetVersion(4, 90, 1);  // Windows Me: no tokens, everybody may
+    EXPECT_TRUE(IsAdministrator());
+}
+
+TEST_F(Probes, CommandInterpreterFollowsTheTargetArchitectureUnderWow64) {
+    env.SetVariable(L"ComSpec", L"C:\\Windows\\system32\\cmd.exe");
+    env.SetVariable(L"SystemRoot", L"C:\\Windows");
+    // An installed x86 server on 64-bit Windows, upgraded as x86.
+    machine.registry.PutString(kKey, L"Version", L"5.0");
+    machine.registry.PutString(kKey, L"Arch", L"x86");
+    EXPECT_EQ(CommandInterpreterPath(), L"C:\\Windows\\SysWOW64\\cmd.exe");
+
+    ResetInstallInfoForTest();
+    machine.registry.PutString(kKey, L"Arch", L"x64");
+    EXPECT_EQ(CommandInterpreterPath(), L"C:\\Windows\\system32\\cmd.exe");
+
+    // 32-bit Windows: ComSpec whatever the record says.
+    ResetInstallInfoForTest();
+    machine.Set(platform::fake::MachineKind::Windows32);
+    machine.registry.PutString(kKey, L"Arch", L"x86");
+    EXPECT_EQ(CommandInterpreterPath(), L"C:\\Windows\\system32\\cmd.exe");
+
+    // No ComSpec at all: empty text, no error.
+    env.SetVariable(L"ComSpec", L"");
+    EXPECT_EQ(CommandInterpreterPath(), L"");
+}
+
+TEST_F(Probes, ServerPortFromTheSettingOr8080) {
+    EXPECT_EQ(ServerPort(), 8080);
+    SetPort(L"8081");
+    EXPECT_EQ(ServerPort(), 8081);
+    SetPort(L"80x");
+    EXPECT_THROW(ServerPort(), ConvertError);
+    EXPECT_THROW(ServerURL(), ConvertError);
+}
+
+TEST_F(Probes, ServerUrlFromVistaOnIsLocalhost) {
+    EXPECT_EQ(ServerURL(), L"http://localhost:8080/calendar/");
+    SetPort(L"80");
+    EXPECT_EQ(ServerURL(), L"http://localhost/calendar/");
+    SetPort(L"8443");
+    os.SetVersion(10, 0);
+    EXPECT_EQ(ServerURL(), L"http://localhost:8443/calendar/");
+    EXPECT_TRUE(os.ComputerNameBuffers().empty());
+}
+
+TEST_F(Probes, ServerUrlBeforeVistaIsTheNetBiosName) {
+    os.SetVersion(5, 1);
+    os.SetComputerName(L"SERVER1");
+    EXPECT_EQ(ServerURL(), L"http://SERVER1:8080/calendar/");
+    SetPort(L"80");
+    EXPECT_EQ(ServerURL(), L"http://SERVER1/calendar/");
+    EXPECT_EQ(os.ComputerNameBuffers(), (std::vector<uint32_t>{16, 16}));
+    // The longest NetBIOS name fits the buffer of 16.
+    os.SetComputerName(L"ABCDEFGHIJKLMNO");
+    EXPECT_EQ(ServerURL(), L"http://ABCDEFGHIJKLMNO/calendar/");
+}
+
+// A listening socket on a free port of 127.0.0.1.
+struct Listener {
+    int fd = -1;
+    int port = 0;
+    Listener() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 4);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Listener() { close(fd); }
+};
+
+int FreePort() {
+    Listener l;  // bound, then closed again: nothing listens there now
+    return l.port;
+}
+
+TEST(PortAnswering, AnyListenerAnswersAndAFreePortIsRefusedAtOnce) {
+    {
+        Listener l;
+        EXPECT_TRUE(PortAnswering(l.port));
+        EXPECT_TRUE(PortAnswering(l.port));  // again: nothing was left behind
+    }
+    int port = FreePort();
+    auto t0 = Clock::now();
+    EXPECT_FALSE(PortAnswering(port));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_FALSE(PortAnswering(0));
+    EXPECT_FALSE(PortAnswering(70000));
+}
+
+TEST_F(Probes, ServerRunningProbesTheServerPort) {
+    Listener l;
+    SetPort(std::to_wstring(l.port));
+    EXPECT_TRUE(ServerRunning());
+    SetPort(std::to_wstring(FreePort()));
+    EXPECT_FALSE(ServerRunning());
+}
+
+struct FileRelease : ::testing::Test {
+    platform::fake::TempFileSystem fs;
+    ScopedPort<platform::FileSystem> port{fs};
+    void Make(const std::wstring& path) {
+        fs.MakeDirectory(L"C:\\");
+        fs.MakeDirectory(L"C:\\t");
+        auto f = fs.Open(path, platform::OpenMode::CreateAlways, platform::Share::None);
+        ASSERT_TRUE(f);
+        f->Write("x", 1);
+    }
+};
+
+TEST_F(FileRelease, MissingFileIsFalseWithoutSleeping) {
+    auto t0 = Clock::now();
+    EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\none.exe"));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+}
+
+TEST_F(FileRelease, FreeFileIsTrueAfterOneSleep) {
+    Make(L"C:\\t\\a.exe");
+    auto t0 = Clock::now();
+    EXPECT_TRUE(WaitForFileRelease(L"C:\\t\\a.exe"));
+    auto took = Clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::milliseconds(450));
+}
+
+TEST_F(FileRelease, WaitsUntilTheHolderLetsGo) {
+    Make(L"C:\\t\\a.exe");
+    auto held = fs.Open(L"C:\\t\\a.exe", platform::OpenMode::ReadExisting, platform::Share::Read);
+    ASSERT_TRUE(held);
+    std::thread holder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        held.reset();
+    });
+    auto t0 = Clock::now();
+    EXPECT_TRUE(WaitForFileRelease(L"C:\\t\\a.exe"));
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(700));
+    holder.join();
+}
+
+TEST_F(FileRelease, TheBoundEndsTheWait) {
+    Make(L"C:\\t\\a.exe");
+    auto held = fs.Open(L"C:\\t\\a.exe", platform::OpenMode::ReadExisting, platform::Share::Read);
+    ASSERT_TRUE(held);
+    auto t0 = Clock::now();
+    EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\a.exe", 600));
+    auto took = Clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(600));
+    EXPECT_LT(took, std::chrono::milliseconds(1200));
+    held.reset();
+}
+
+// A file that exists at the first look and is gone after the first failed
+// open (deleted by whoever held it).
+struct VanishingFile : platform::fake::TempFileSystem {
+    int looks = 0;
+    bool FileExists(const std::wstring&) override { return ++looks == 1; }
+    std::unique_ptr<platform::File> Open(const std::wstring&, platform::OpenMode, platform::Share) override {
+        return nullptr;
+    }
+};
+
+TEST(FileReleaseGone, ADeletedFileEndsAnUnboundedWait) {
+    VanishingFile fs;
+    ScopedPort<platform::FileSystem> port{fs};
+    auto t0 = Clock::now();
+    EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\b.exe"));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(600));
+    EXPECT_EQ(fs.looks, 2);
+}
+
+}  // namespace
+}  // namespace tide
