@@ -201,7 +201,7 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
 }
 
 std::wstring VerifyFailure::Line() const {
-    std::wstring what_ = what == L"missing" ? L"missing" : what + L" differs";
+    std::wstring what_ = what == L"missing" ? L"missing" : what == L"size and MD5" ? what + L" differ" : what + L" differs";
     if (what == L"FILE_NAME" || what == L"FILE_SIZE" || what == L"FILE_MD5SUM") what_ = L"bad " + what;
     return fileName + L" [" + section + L"]: " + what_ + L": expected " + expected + L", actual " + actual;
 }

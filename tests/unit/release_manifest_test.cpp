@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/error.h"
+#include "core/text.h"
+#include "download/release_manifest.h"
+
+using namespace tide;
+
+namespace {
+
+struct Folder {
+    std::map<std::wstring, ReleaseFileFacts> files;
+    std::vector<std::wstring> asked;
+    ReleaseFileProbe Probe() {
+        return [this](const std::wstring& name, ReleaseFileFacts& f) {
+            asked.push_back(name);
+            auto it = files.find(name);
+            if (it == files.end()) return false;
+            f = it->second;
+            return true;
+        };
+    }
+};
+
+const wchar_t kMd5A[] = L"0123456789ABCDEF0123456789ABCDEF";
+const wchar_t kMd5B[] = L"FEDCBA9876543210FEDCBA9876543210";
+
+TEST(ReleaseManifestUpdate, RewritesOnlySizeAndDigestKeepingEverythingElse) {
+    Folder folder;
+    folder.files[L"UNZIP.EXE"] = {1234, kMd5A};
+    folder.files[L"tw.zip"] = {99, kMd5B};
+    const std::string in =
+        "; Tidewell release 3.4.16\r\n"
+        "[GENERAL]\r\n"
+        "BINARY_BASE=http://dl/bin/\r\n"
+        "\r\n"
+        "[UNZIP]\r\n"
+        "  file_name = \"UNZIP.EXE\"\r\n"
+        "; size follows\r\n"
+        "FILE_SIZE = 1\r\n"
+        "FILE_MD5SUM=old\r\n"
+        "EXTRA=keep me\r\n"
+        "[TW]\r\n"
+        "FILE_VERSION=3.4.16\r\n"
+        "FILE_NAME=tw.zip\r\n"
+        "FILE_MD5SUM=\r\n"
+        "[JRE]\r\n"
+        "FILE_NAME=jre.exe\r\n"
+        "FILE_SIZE=5\r\n"
+        "INSTALL_ARGS=/s\r\n";
+    ManifestUpdate up = UpdateManifestFacts(in, folder.Probe());
+    const std::string want =
+        "; Tidewell release 3.4.16\r\n"
+        "[GENERAL]\r\n"
+        "BINARY_BASE=http://dl/bin/\r\n"
+        "\r\n"
+        "[UNZIP]\r\n"
+        "  file_name = \"UNZIP.EXE\"\r\n"
+        "; size follows\r\n"
+        "FILE_SIZE = 1234\r\n"
+        "FILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "EXTRA=keep me\r\n"
+        "[TW]\r\n"
+        "FILE_VERSION=3.4.16\r\n"
+        "FILE_NAME=tw.zip\r\n"
+        "FILE_SIZE=99\r\n"
+        "FILE_MD5SUM=FEDCBA9876543210FEDCBA9876543210\r\n"
+        "[JRE]\r\n"
+        "FILE_NAME=jre.exe\r\n"
+        "FILE_SIZE=5\r\n"
+        "INSTALL_ARGS=/s\r\n";
+    EXPECT_EQ(up.text, want);
+    EXPECT_TRUE(up.changed);
+    EXPECT_EQ(up.updated, (std::vector<std::wstring>{L"UNZIP", L"TW"}));
+    EXPECT_EQ(up.missing, (std::vector<std::wstring>{L"[JRE] jre.exe"}));
+    EXPECT_TRUE(up.refused.empty());
+
+    // A second run changes nothing.
+    ManifestUpdate again = UpdateManifestFacts(up.text, folder.Probe());
+    EXPECT_FALSE(again.changed);
+    EXPECT_EQ(again.text, up.text);
+}
+
+TEST(ReleaseManifestUpdate, KeepsLfEndingsAndAMissingFinalNewline) {
+    Folder folder;
+    folder.files[L"a.zip"] = {7, kMd5A};
+    ManifestUpdate up = UpdateManifestFacts("[A]\nFILE_NAME=a.zip", folder.Probe());
+    EXPECT_EQ(up.text, "[A]\nFILE_NAME=a.zip\nFILE_SIZE=7\nFILE_MD5SUM=" + WideToUtf8(kMd5A));
+    ManifestUpdate bom = UpdateManifestFacts("\xEF\xBB\xBF[A]\r\nFILE_NAME=a.zip\r\n", folder.Probe());
+    EXPECT_EQ(bom.text, "\xEF\xBB\xBF[A]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=7\r\nFILE_MD5SUM=" + WideToUtf8(kMd5A) + "\r\n");
+}
+
+TEST(ReleaseManifestUpdate, UnsafeNamesAreRefusedAndNeverLookedUp) {
+    Folder folder;
+    folder.files[L"..\\evil.exe"] = {1, kMd5A};
+    const std::string in = "[EVIL]\r\nFILE_NAME=..\\evil.exe\r\nFILE_SIZE=0\r\n[GENERAL]\r\nX=1\r\n";
+    ManifestUpdate up = UpdateManifestFacts(in, folder.Probe());
+    EXPECT_EQ(up.text, in);
+    ASSERT_EQ(up.refused.size(), 1u);
+    EXPECT_NE(up.refused[0].find(L"[EVIL]"), std::wstring::npos);
+    EXPECT_TRUE(folder.asked.empty());
+    EXPECT_THROW(UpdateManifestFacts(std::string("\xFF\xFE[\0A\0]\0", 8), folder.Probe()), Error);
+}
+
+TEST(ReleaseManifestVerify, OneLinePerFailingFileWithExpectedAndActual) {
+    Folder folder;
+    folder.files[L"good.zip"] = {10, kMd5A};
+    folder.files[L"short.zip"] = {9, kMd5A};
+    folder.files[L"bent.zip"] = {10, kMd5B};
+    folder.files[L"both.zip"] = {9, kMd5B};
+    const std::string m =
+        "[GENERAL]\r\nBINARY_BASE=x\r\n"
+        "[GOOD]\r\nFILE_NAME=good.zip\r\nFILE_SIZE=10\r\nFILE_MD5SUM=0123456789abcdef0123456789abcdef\r\n"
+        "[SHORT]\r\nFILE_NAME=short.zip\r\nFILE_SIZE=10\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[BENT]\r\nFILE_NAME=bent.zip\r\nFILE_SIZE=10\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[BOTH]\r\nFILE_NAME=both.zip\r\nFILE_SIZE=10\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[GONE]\r\nFILE_NAME=gone.zip\r\nFILE_SIZE=10\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[BADSIZE]\r\nFILE_NAME=good.zip\r\nFILE_SIZE=ten\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[EVIL]\r\nFILE_NAME=..\\evil.exe\r\nFILE_SIZE=1\r\nFILE_MD5SUM=0123456789ABCDEF0123456789ABCDEF\r\n"
+        "[NOMD5]\r\nFILE_NAME=good.zip\r\nFILE_SIZE=10\r\n";
+    VerifyResult r = VerifyManifestFacts(m, folder.Probe());
+    EXPECT_EQ(r.checked, 8);
+    std::vector<std::wstring> lines;
+    for (const auto& f : r.failures) lines.push_back(f.Line());
+    EXPECT_EQ(lines, (std::vector<std::wstring>{
+                         L"short.zip [SHORT]: size differs: expected 10 bytes, actual 9 bytes",
+                         L"bent.zip [BENT]: MD5 differs: expected 0123456789ABCDEF0123456789ABCDEF, actual "
+                         L"FEDCBA9876543210FEDCBA9876543210",
+                         L"both.zip [BOTH]: size and MD5 differ: expected 10 bytes 0123456789ABCDEF0123456789ABCDEF, "
+                         L"actual 9 bytes FEDCBA9876543210FEDCBA9876543210",
+                         L"gone.zip [GONE]: missing: expected 10 bytes, actual no such file",
+                         L"good.zip [BADSIZE]: bad FILE_SIZE: expected a decimal byte count, actual \"ten\"",
+                         L"..\\evil.exe [EVIL]: bad FILE_NAME: expected a bare file name, actual \"..\\evil.exe\"",
+                         L"good.zip [NOMD5]: bad FILE_MD5SUM: expected 32 hexadecimal digits, actual none",
+                     }));
+    EXPECT_EQ(std::count(folder.asked.begin(), folder.asked.end(), L"..\\evil.exe"), 0);
+}
+
+TEST(ReleaseManifestVerify, EmptyOrUnnamedManifestsPass) {
+    Folder folder;
+    EXPECT_TRUE(VerifyManifestFacts("", folder.Probe()).failures.empty());
+    VerifyResult r = VerifyManifestFacts("[GENERAL]\r\nBINARY_BASE=x\r\n[TW]\r\nFILE_VERSION=1\r\n", folder.Probe());
+    EXPECT_EQ(r.checked, 0);
+    EXPECT_TRUE(r.failures.empty());
+}
+
+}  // namespace
