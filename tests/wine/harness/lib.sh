@@ -68,3 +68,72 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 reg_query() {
   wine_run 60 reg query "$2" /v "$3" "/reg:$1" 2>/dev/null | tr -d '\r' | awk -v v="$3" '$1==v {sub(/^[^ ]+ +[^ ]+ +/, ""); print}'
 }
+
+# Waits until something listens on 127.0.0.1:PORT (at most 10 s).
+_wait_port() {
+  local i
+  for i in $(seq 1 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# start_nginx ROOT: serves the folder ROOT over HTTP on 127.0.0.1 with
+# Debian's nginx (range requests honoured), stopped when the test ends.
+# Sets NGINX_PORT, NGINX_URL (http://127.0.0.1:PORT) and NGINX_ACCESS_LOG,
+# whose lines read:
+#   "GET /path HTTP/1.1" STATUS BYTES range="bytes=300-1000" ua="AGENT"
+# (a header that was not sent shows as "-").
+start_nginx() {
+  local root dir
+  root=$(readlink -m "$1")
+  dir=$(mktemp -d "$TEST_TMP/nginx.XXXXXX")
+  NGINX_PORT=$(free_port)
+  NGINX_URL="http://127.0.0.1:$NGINX_PORT"
+  NGINX_ACCESS_LOG=$dir/access.log
+  mkdir -p "$dir/tmp"
+  local user=""
+  [ "$(id -u)" = 0 ] && user="user root;"
+  cat > "$dir/nginx.conf" <<CONF
+$user
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  log_format tide '"\$request" \$status \$body_bytes_sent range="\$http_range" ua="\$http_user_agent"';
+  client_body_temp_path $dir/tmp;
+  proxy_temp_path $dir/tmp;
+  fastcgi_temp_path $dir/tmp;
+  uwsgi_temp_path $dir/tmp;
+  scgi_temp_path $dir/tmp;
+  types { application/octet-stream bin; text/plain ini; }
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $root;
+    access_log $NGINX_ACCESS_LOG tide;
+  }
+}
+CONF
+  /usr/sbin/nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" 2>>"$dir/error.log" \
+    || fail "nginx did not start: $(cat "$dir/error.log")"
+  on_exit "kill \$(cat '$dir/nginx.pid') 2>/dev/null"
+  _wait_port "$NGINX_PORT" || fail "nginx does not listen on $NGINX_PORT"
+}
+
+# start_faultserver ROOT: the misbehaving HTTP server of
+# tools/faultserver/faultserver.py on 127.0.0.1 over the folder ROOT,
+# stopped when the test ends. Sets FAULT_PORT, FAULT_URL and FAULT_LOG (one
+# line per request: METHOD PATH status=CODE range="..." ua="...").
+start_faultserver() {
+  FAULT_PORT=$(free_port)
+  FAULT_URL="http://127.0.0.1:$FAULT_PORT"
+  FAULT_LOG=$(mktemp "$TEST_TMP/fault.XXXXXX.log")
+  python3 "$TIDE_SOURCE_DIR/tools/faultserver/faultserver.py" --root "$1" --port "$FAULT_PORT" \
+    --log "$FAULT_LOG" --pidfile "$FAULT_LOG.pid" &
+  local pid=$!
+  on_exit "kill $pid 2>/dev/null"
+  _wait_port "$FAULT_PORT" || fail "fault server does not listen on $FAULT_PORT"
+}

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# TUrlDownloader over WinInet (x86_64 build under wine64) against nginx and
+# the fault server on 127.0.0.1; the servers' logs show what was asked.
+source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
+exe=$W64/urlfetcher_wine.exe
+[ -f "$exe" ] || { echo "skip: $exe not built"; exit 77; }
+
+served=$TEST_TMP/served
+work=$TEST_TMP/work
+mkdir -p "$served" "$work"
+head -c 1000 /dev/urandom > "$served/c1.bin"
+for i in 2 3 4 5 6 7 8; do cp "$served/c1.bin" "$served/c$i.bin"; done
+head -c 262144 /dev/urandom > "$served/big.bin"
+start_nginx "$served"
+start_faultserver "$served"
+
+set +e
+out=$(wine_run 120 "$exe" "$NGINX_URL" "$FAULT_URL" "$(winpath "$served")" "$(winpath "$work")" 2>&1)
+rc=$?
+set -e
+echo "$out"
+[ "$rc" = 0 ] || fail "urlfetcher_wine.exe: $rc failed case(s)"
+
+agent='ua="Tidewell Downloader V 9.8.7.6"'
+nlog() { grep -F "$1" "$NGINX_ACCESS_LOG" || true; }
+flog() { grep -F "$1" "$FAULT_LOG" || true; }
+
+# Resume as nginx saw it: the range header and the agent name.
+l=$(nlog 'GET /c1.bin ')
+[ "$(echo "$l" | wc -l)" = 1 ] && echo "$l" | grep -qF '206 700 range="bytes=300-1000"' && echo "$l" | grep -qF "$agent" \
+  || fail "c1: nginx saw: $l"
+pass "nginx got Range: bytes=300-1000 from the agent"
+l=$(nlog 'GET /c2.bin ')
+echo "$l" | grep -qF '206 700 range="bytes=300-"' || fail "c2: nginx saw: $l"
+pass "nginx got Range: bytes=300-"
+
+# The server that ignores ranges was asked once.
+l=$(flog '/ignore-range/c3.bin')
+[ "$(echo "$l" | grep -c GET)" = 1 ] || fail "ignored range: expected one request, log: $l"
+pass "ignored range: one request, no retry"
+
+# The interrupted transfer: the whole file, then the rest from byte 500.
+l=$(flog '/drop-once/500/c4.bin')
+[ "$(echo "$l" | grep -c GET)" = 2 ] && echo "$l" | sed -n 2p | grep -qF 'range="bytes=500-1000"' \
+  || fail "interrupted transfer: log: $l"
+pass "interrupted transfer resumed with Range: bytes=500-1000"
+
+# The complete file cost no request; the unsatisfiable range was followed
+# by a whole-file request.
+[ -z "$(nlog 'GET /c7.bin ')" ] || fail "complete file was requested: $(nlog 'GET /c7.bin ')"
+pass "complete file: no request"
+l=$(nlog 'GET /c8.bin ')
+echo "$l" | sed -n 1p | grep -qF '416' && echo "$l" | sed -n 2p | grep -qF '200 1000 range="-"' \
+  || fail "416 restart: nginx saw: $l"
+pass "416 answer: the next attempt fetched the whole file"
