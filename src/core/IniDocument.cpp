@@ -19,24 +19,9 @@ std::wstring TrimBlanks(const std::wstring& s) {
     return s.substr(b, e - b);
 }
 
-// Letter case folding for name comparison: ASCII, Latin-1, Latin
-// Extended-A, Greek and Cyrillic capitals. Names in manifests are ASCII.
-wchar_t Fold(wchar_t c) {
-    unsigned u = static_cast<unsigned>(c);
-    if (u < 0x80) return (u >= 'A' && u <= 'Z') ? static_cast<wchar_t>(u + 32) : c;
-    if ((u >= 0xC0 && u <= 0xDE && u != 0xD7) || (u >= 0x391 && u <= 0x3AB && u != 0x3A2) ||
-        (u >= 0x410 && u <= 0x42F))
-        return static_cast<wchar_t>(u + 32);
-    if (u >= 0x400 && u <= 0x40F) return static_cast<wchar_t>(u + 80);
-    if (u >= 0x100 && u <= 0x17F && u != 0x130 && u != 0x131 && u != 0x138 && u != 0x149 && u != 0x17F) {
-        // Pairs: even capital/odd small, except 0x139-0x148 and 0x179-0x17E
-        // where the capital is odd.
-        bool oddCapital = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
-        if (oddCapital ? (u & 1) : !(u & 1)) return static_cast<wchar_t>(u + 1);
-    }
-    if (u == 0x178) return static_cast<wchar_t>(0xFF);
-    return c;
-}
+// Names compare with ASCII letters folded only, as the Windows reader does
+// (checked under Wine: "[\u00C4rger]" is not found as "\u00E4rger").
+wchar_t Fold(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
 
 bool SameName(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
@@ -145,7 +130,7 @@ IniDocument IniDocument::FromBytes(const std::string& bytes) {
             if (close > start) {
                 doc.sections_.emplace_back();
                 cur = &doc.sections_.back();
-                cur->name = text.substr(start + 1, close - start - 1);
+                cur->name = TrimBlanks(text.substr(start + 1, close - start - 1));
                 havePrevKey = false;
                 continue;
             }
@@ -199,8 +184,10 @@ bool IniDocument::Load(const std::wstring& path, IniDocument& out) {
 
 const IniDocument::Section* IniDocument::FindSection(const std::wstring& section) const {
     const std::wstring want = TrimBlanks(section);
+    // The lines before the first section form a section without name: a
+    // lookup of "" finds them, though SectionNames does not list it.
     for (const Section& s : sections_)
-        if (!s.name.empty() && SameName(s.name, want)) return &s;
+        if (SameName(s.name, want)) return &s;
     return nullptr;
 }
 

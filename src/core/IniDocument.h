@@ -18,8 +18,10 @@
 //    only the first is searched for keys (a later "[S]" is listed by
 //    SectionNames but its keys are never found).
 //  - A section name is the text between "[" and the last "]" of the line,
-//    kept as written; a line "key" without "=" is a key without value,
-//    which reads as the default.
+//    blanks trimmed. Lines before the first section belong to a section
+//    named "" (found by a lookup of "", not listed). A line "key" without
+//    "=" is a key without value, which reads as the default.
+//  - Only ASCII letters match regardless of case.
 #pragma once
 
 #include <string>
@@ -64,6 +66,7 @@ private:
 
 // GetPrivateProfileStringW(section, key, "", ...) on the file at path: the
 // value, or empty text when the file, section or key is missing.
+// (Implemented on the document above, so the native build reads the same.)
 std::wstring ReadIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key);
 
 }  // namespace tide

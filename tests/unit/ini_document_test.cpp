@@ -59,8 +59,10 @@ TEST(IniDocument, NamesMatchWithoutRegardToCaseAndSurroundingBlanks) {
     EXPECT_EQ(d.ReadString(L"  Jre ", L" File_Name\t"), L"jre-8u401-windows-i586.exe");
     EXPECT_TRUE(d.HasSection(L"general"));
     EXPECT_FALSE(d.HasSection(L"GENERA"));
+    // Only ASCII letters fold, as in the Windows reader.
     IniDocument u = IniDocument::FromBytes(Utf16Le(L"[\u00C4rger]\r\n\u00D6L=1\r\n"));
-    EXPECT_EQ(u.ReadString(L"\u00E4RGER", L"\u00F6l"), L"1");
+    EXPECT_EQ(u.ReadString(L"\u00C4RGER", L"\u00D6l"), L"1");
+    EXPECT_EQ(u.ReadString(L"\u00E4rger", L"\u00D6L"), L"");
 }
 
 TEST(IniDocument, MissingSectionOrKeyReadsAsEmptyOrDefault) {
@@ -151,12 +153,11 @@ TEST(IniDocument, SectionNamesInFileOrderAsWritten) {
     IniDocument d = IniDocument::FromBytes(
         "K=before any section\n"
         "[TW]\n[  JRE ]\n[]\n[UNZIP] trailing\n[broken\n[x]y]\n   [GENERAL]   \n");
-    EXPECT_EQ(d.SectionNames(), (std::vector<std::wstring>{L"TW", L"  JRE ", L"UNZIP", L"x]y", L"GENERAL"}));
+    EXPECT_EQ(d.SectionNames(), (std::vector<std::wstring>{L"TW", L"JRE", L"UNZIP", L"x]y", L"GENERAL"}));
     EXPECT_TRUE(d.HasSection(L"UNZIP"));
-    // A name is kept with its inner blanks, and a lookup trims the name it
-    // is given: such a section can be listed but not found.
-    EXPECT_FALSE(d.HasSection(L"JRE"));
-    EXPECT_FALSE(d.HasSection(L""));
+    EXPECT_TRUE(d.HasSection(L" jre"));
+    // The lines before the first section answer to the name "".
+    EXPECT_EQ(d.ReadString(L"", L"K"), L"before any section");
 }
 
 TEST(IniDocument, LinesEndAtCrLfOrEitherAlone) {
