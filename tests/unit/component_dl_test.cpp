@@ -172,15 +172,15 @@ TEST_F(ComponentDLTest, IncompleteCopyGoesToTheDownloaderFromAltPathAndIsNotList
     EXPECT_TRUE(RunToEnd(*dl).empty()) << "a copy that proved incomplete is not reported as obtained";
     EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
     for (const auto& r : m.http.Requests()) EXPECT_NE(r.url, kBase + comps[0].file) << "the URL is the Alt_Path file";
-    EXPECT_EQ(m.http.CountFor(kBase + comps[1].file), 0);
+    EXPECT_EQ(m.CountFor(kBase + comps[1].file), 0);
 }
 
 TEST_F(ComponentDLTest, SecondOfThreeFailingStopsTheRun) {
-    m.http.Remove(kBase + comps[1].file);
+    m.http.ServeStatus(kBase + comps[1].file, 404, "<html>not found</html>");
     auto dl = Make(Names(3));
     EXPECT_EQ(RunToEnd(*dl), TComponentList{L"UNZIP"});
     EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
-    EXPECT_EQ(m.http.CountFor(kBase + comps[2].file), 0) << "the third is never requested";
+    EXPECT_EQ(m.CountFor(kBase + comps[2].file), 0) << "the third is never requested";
     EXPECT_GE(m.BoxesCaptioned(L"Error Dowloading"), 1) << "the URL downloader reported the failure";
 }
 
@@ -230,7 +230,7 @@ TEST_F(ComponentDLTest, MissingFileWithoutSizeIsFetchedNotTakenAsComplete) {
 TEST_F(ComponentDLTest, AbortDuringATransferKeepsThePartialFileAndTheNextRunResumes) {
     m.http.SetPieceLimit(500);
     TComponentDownloader* live = nullptr;
-    m.http.SetOnRead([&](const std::wstring& url, size_t delivered) {
+    m.OnRead([&](const std::wstring& url, size_t delivered) {
         if (url == kBase + comps[1].file && delivered == 1500) live->AbortDownload();
     });
     auto dl = Make(Names(3));
@@ -239,10 +239,10 @@ TEST_F(ComponentDLTest, AbortDuringATransferKeepsThePartialFileAndTheNextRunResu
     EXPECT_EQ(dl->Status(), DOWNLOAD_ABORTED);
     EXPECT_EQ(sb.Last(), L"Download aborted");
     EXPECT_TRUE(Local(comps[1].file) == comps[1].bytes.substr(0, 1500)) << "the pieces read are kept, no more";
-    EXPECT_EQ(m.http.CountFor(kBase + comps[2].file), 0);
+    EXPECT_EQ(m.CountFor(kBase + comps[2].file), 0);
     EXPECT_TRUE(m.boxes.Shown().empty()) << "an abort is not an error";
 
-    m.http.SetOnRead(nullptr);
+    m.OnRead(nullptr);
     auto next = Make(Names(3));
     EXPECT_EQ(RunToEnd(*next), (TComponentList{L"CATALINA_BASE", L"TOMCAT"}));
     EXPECT_EQ(next->Status(), DOWNLOAD_SUCCEEDED);
@@ -256,7 +256,7 @@ TEST_F(ComponentDLTest, AbortDuringATransferKeepsThePartialFileAndTheNextRunResu
 TEST_F(ComponentDLTest, StatusMovesThroughAbortPendingToAborted) {
     std::atomic<bool> release{false};
     m.http.SetPieceLimit(100);
-    m.http.SetOnRead([&](const std::wstring&, size_t) {
+    m.OnRead([&](const std::wstring&, size_t) {
         while (!release) std::this_thread::sleep_for(1ms);
     });
     auto dl = Make(Names(2));
@@ -286,7 +286,7 @@ TEST_F(ComponentDLTest, AbortBeforeStartAndAfterTheEnd) {
 
 TEST_F(ComponentDLTest, DestroyingARunningDownloaderStopsIt) {
     m.http.SetPieceLimit(10);
-    m.http.SetOnRead([&](const std::wstring&, size_t) { std::this_thread::sleep_for(1ms); });
+    m.OnRead([&](const std::wstring&, size_t) { std::this_thread::sleep_for(1ms); });
     auto start = std::chrono::steady_clock::now();
     {
         auto dl = Make(Names());
@@ -336,7 +336,7 @@ TEST_F(ComponentDLTest, AbortAtEveryStepIsNeverLost) {
         hfs.hook = [&](const std::wstring&) {
             if (seen++ == at) {
                 requestsAtAbort = m.http.Requests().size();
-                bytesAtAbort = m.http.BytesDelivered();
+                bytesAtAbort = m.BytesDelivered();
                 live->AbortDownload();
             }
         };
@@ -346,7 +346,7 @@ TEST_F(ComponentDLTest, AbortAtEveryStepIsNeverLost) {
         EXPECT_EQ(dl->Status(), DOWNLOAD_ABORTED);
         EXPECT_EQ(texts.Last(), L"Download aborted");
         EXPECT_LE(m.http.Requests().size(), requestsAtAbort + 1);
-        EXPECT_LE(m.http.BytesDelivered(), bytesAtAbort + 1000);
+        EXPECT_LE(m.BytesDelivered(), bytesAtAbort + 1000);
         auto reqs = m.http.Requests();
         if (reqs.size() > requestsAtAbort) {
             // The one request after the abort belongs to the component in hand,

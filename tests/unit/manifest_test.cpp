@@ -78,7 +78,7 @@ TEST_F(ManifestTest, WithoutInstallDirectoryTheCopyLivesInTheCurrentDirectory) {
 }
 
 TEST_F(ManifestTest, FailedFetchShowsTheAdviceOncePerLookupAndAsksToQuit) {
-    m.http.Remove(kUrl);
+    m.http.ServeStatus(kUrl, 404, "<html>not found</html>");
     m.Args({L"/i", kUrl});
     EXPECT_EQ(ManifestValue(L"TW", L"FILE_VERSION"), L"");
     EXPECT_EQ(m.BoxesCaptioned(kDownloadErrorCaption), 1);

@@ -1,11 +1,9 @@
 // Test scaffolding for the manifest, layout, install-record and component
-// download tests: a scripted internet layer that serves byte strings by URL
-// (with range requests, failures and a hook inside transfers), and a machine
-// with a settings store, an install directory and a release on "the server".
+// download tests: one machine of fakes (files, registry, command line,
+// message boxes, internet) with helpers to look at what happened.
 #pragma once
 
-#include <algorithm>
-#include <cstring>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,115 +16,13 @@
 #include "core/text.h"
 #include "download/md5.h"
 #include "platform/fake/fake_files.h"
+#include "platform/fake/fake_http.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/fake/fake_ui.h"
 #include "platform/files.h"
 #include "platform/http.h"
 
 namespace tide::testing {
-
-class ScriptedHttp : public platform::Http {
-public:
-    struct Request {
-        std::wstring url;
-        std::wstring headers;
-        std::wstring agent;
-    };
-
-    void Serve(const std::wstring& url, const std::string& body) {
-        std::lock_guard<std::mutex> lock(mu_);
-        bodies_[url] = body;
-    }
-    void Remove(const std::wstring& url) {
-        std::lock_guard<std::mutex> lock(mu_);
-        bodies_.erase(url);
-    }
-    // Most bytes handed out per read (0: as many as asked).
-    void SetPieceLimit(size_t n) { pieceLimit_ = n; }
-    // Runs on the reading thread after each piece is handed out, with the
-    // URL and the bytes delivered on this request so far.
-    void SetOnRead(std::function<void(const std::wstring&, size_t)> f) {
-        std::lock_guard<std::mutex> lock(mu_);
-        onRead_ = std::move(f);
-    }
-    std::vector<Request> Requests() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return requests_;
-    }
-    int CountFor(const std::wstring& url) {
-        int n = 0;
-        for (const auto& r : Requests()) n += r.url == url;
-        return n;
-    }
-    size_t BytesDelivered() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return delivered_;
-    }
-
-    std::unique_ptr<platform::HttpSession> OpenSession(const std::wstring& agent) override {
-        return std::make_unique<Session>(*this, agent);
-    }
-
-private:
-    class Handle : public platform::UrlHandle {
-    public:
-        Handle(ScriptedHttp& owner, std::wstring url, std::string body)
-            : owner_(owner), url_(std::move(url)), body_(std::move(body)) {}
-        int StatusCode() override { return 200; }
-        size_t Read(void* buffer, size_t count) override {
-            size_t limit = owner_.pieceLimit_ ? std::min(count, owner_.pieceLimit_) : count;
-            size_t n = std::min(limit, body_.size() - pos_);
-            std::memcpy(buffer, body_.data() + pos_, n);
-            pos_ += n;
-            std::function<void(const std::wstring&, size_t)> hook;
-            {
-                std::lock_guard<std::mutex> lock(owner_.mu_);
-                owner_.delivered_ += n;
-                hook = owner_.onRead_;
-            }
-            if (hook && n) hook(url_, pos_);
-            return n;
-        }
-
-    private:
-        ScriptedHttp& owner_;
-        std::wstring url_;
-        std::string body_;
-        size_t pos_ = 0;
-    };
-    class Session : public platform::HttpSession {
-    public:
-        Session(ScriptedHttp& owner, std::wstring agent) : owner_(owner), agent_(std::move(agent)) {}
-        std::unique_ptr<platform::UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) override {
-            std::string body;
-            {
-                std::lock_guard<std::mutex> lock(owner_.mu_);
-                owner_.requests_.push_back({url, headers, agent_});
-                auto it = owner_.bodies_.find(url);
-                if (it == owner_.bodies_.end()) return nullptr;
-                body = it->second;
-            }
-            // "Range: bytes=N-" or "Range: bytes=N-M": the rest from N on.
-            size_t at = headers.find(L"bytes=");
-            if (at != std::wstring::npos) {
-                size_t from = static_cast<size_t>(std::stoul(headers.substr(at + 6)));
-                body = from < body.size() ? body.substr(from) : std::string();
-            }
-            return std::make_unique<Handle>(owner_, url, body);
-        }
-
-    private:
-        ScriptedHttp& owner_;
-        std::wstring agent_;
-    };
-
-    std::mutex mu_;
-    std::map<std::wstring, std::string> bodies_;
-    std::vector<Request> requests_;
-    std::function<void(const std::wstring&, size_t)> onRead_;
-    size_t pieceLimit_ = 0;
-    size_t delivered_ = 0;
-};
 
 inline std::wstring Md5Hex(const std::string& bytes) {
     Md5State st;
@@ -148,13 +44,21 @@ struct FakeMachine {
     platform::fake::ScopedFakeMachine machine;
     platform::fake::FakeEnvironment env;
     platform::fake::RecordingMessageBoxes boxes;
-    ScriptedHttp http;
+    platform::fake::FakeHttp http;
     platform::ScopedPort<platform::FileSystem> fsPort{fs};
     platform::ScopedPort<platform::Environment> envPort{env};
     platform::ScopedPort<platform::MessageBoxes> boxPort{boxes};
     platform::ScopedPort<platform::Http> httpPort{http};
 
-    FakeMachine() { ResetManifestFetchedForTest(); }
+private:
+    std::atomic<size_t> answerIndex_{0}, answerBytes_{0}, delivered_{0};
+
+public:
+
+    FakeMachine() {
+        ResetManifestFetchedForTest();
+        OnRead(nullptr);
+    }
     ~FakeMachine() { ResetManifestFetchedForTest(); }
 
     // The file helpers go through the current file-system port (a test may
@@ -191,6 +95,26 @@ struct FakeMachine {
     void Args(std::vector<std::wstring> rest) {
         rest.insert(rest.begin(), L"C:\\Downloads\\Tidestart.exe");
         env.SetArguments(rest);
+    }
+    // Calls f with the URL being read and the bytes of this answer so far,
+    // after every read (on the reading thread); nullptr to stop.
+    void OnRead(std::function<void(const std::wstring&, size_t)> f) {
+        http.SetReadHook([this, f](size_t n) {
+            auto reqs = http.Requests();
+            if (reqs.size() != answerIndex_) {
+                answerIndex_ = reqs.size();
+                answerBytes_ = 0;
+            }
+            answerBytes_ += n;
+            delivered_ += n;
+            if (f) f(reqs.back().url, answerBytes_);
+        });
+    }
+    size_t BytesDelivered() { return delivered_; }
+    int CountFor(const std::wstring& url) {
+        int n = 0;
+        for (const auto& r : http.Requests()) n += r.url == url;
+        return n;
     }
     // Shown boxes with this caption.
     int BoxesCaptioned(const std::wstring& caption) {
