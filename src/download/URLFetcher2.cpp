@@ -1,7 +1,10 @@
 #include "download/URLFetcher2.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/error.h"
@@ -20,14 +23,77 @@ using platform::OpenMode;
 using platform::Share;
 
 // What one transfer works with: the open URL, the local file positioned
-// at dwPosition, the piece buffer and, when a digest is expected, the
-// running digest of everything in the file so far.
+// at dwPosition, the piece buffer (two pieces long) and, when a digest is
+// expected, the running digest of everything in the file so far.
 struct TUrlDownloader::Attempt {
     platform::UrlHandle* url;
     platform::File* file;
     std::vector<uint8_t>* buffer;
     Md5State* md5;
 };
+
+namespace {
+
+// Feeds pieces to a digest on a second thread while the transfer reads the
+// next piece into the other half of its buffer, so that checking the digest
+// costs (nearly) no time of its own.
+class DigestPipe {
+public:
+    explicit DigestPipe(Md5State& st) : st_(st), worker_([this] { Run(); }) {}
+    ~DigestPipe() {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        worker_.join();
+    }
+    DigestPipe(const DigestPipe&) = delete;
+    DigestPipe& operator=(const DigestPipe&) = delete;
+
+    // Waits until the previous piece is digested, then hands over this one;
+    // its bytes must stay untouched until the next Feed or Drain returns.
+    void Feed(const uint8_t* bytes, size_t count) {
+        std::unique_lock<std::mutex> lock(mu_);
+        done_.wait(lock, [this] { return !busy_; });
+        bytes_ = bytes;
+        count_ = count;
+        busy_ = true;
+        wake_.notify_one();
+    }
+    void Drain() {
+        std::unique_lock<std::mutex> lock(mu_);
+        done_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mu_);
+        for (;;) {
+            wake_.wait(lock, [this] { return busy_ || stop_; });
+            if (busy_) {
+                lock.unlock();
+                Md5Feed(st_, bytes_, static_cast<uint32_t>(count_));
+                lock.lock();
+                busy_ = false;
+                done_.notify_all();
+            } else {
+                return;
+            }
+        }
+    }
+
+    Md5State& st_;
+    std::mutex mu_;
+    std::condition_variable wake_, done_;
+    const uint8_t* bytes_ = nullptr;
+    size_t count_ = 0;
+    bool busy_ = false;
+    bool stop_ = false;
+    std::thread worker_;  // last: starts when everything above exists
+};
+
+}  // namespace
 
 TUrlDownloader::TUrlDownloader() = default;
 
@@ -57,7 +123,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     // Set when the local file cannot be the beginning of the remote one; the
     // next attempt starts it again instead of resuming.
     bool restart = false;
-    std::vector<uint8_t> buffer(kPieceSize);
+    std::vector<uint8_t> buffer(2 * kPieceSize);
 
     while (!ok && !AbortFlag && attempts < MaximumRetries) {
         ++attempts;
@@ -171,12 +237,18 @@ uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
     int64_t rateStart = clock.NowMs();
     int64_t lastText = rateStart;
     uint32_t rateMark = dwPosition;
-    uint8_t* buf = at.buffer->data();
+    std::unique_ptr<DigestPipe> digest;
+    if (at.md5) digest = std::make_unique<DigestPipe>(*at.md5);
+    int half = 0;
     do {
-        size_t got = at.url->Read(buf, at.buffer->size());
+        uint8_t* buf = at.buffer->data() + half * kPieceSize;
+        size_t got = at.url->Read(buf, kPieceSize);
         if (got == 0) break;
         at.file->Write(buf, got);
-        if (at.md5) Md5Feed(*at.md5, buf, static_cast<uint32_t>(got));
+        if (digest) {
+            digest->Feed(buf, got);
+            half ^= 1;
+        }
         dwPosition += static_cast<uint32_t>(got);
         // No percentage can be formed without an expected size: the bar
         // stays where it is. A longer answer than expected (which fails the
@@ -200,6 +272,7 @@ uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
                                    rate / 1024, remaining));
         }
     } while (!AbortFlag);
+    if (digest) digest->Drain();
     return dwPosition;
 }
 

@@ -11,6 +11,7 @@ namespace {
 
 class WinInetUrl : public UrlHandle {
 public:
+    static constexpr DWORD kFastLine = 8192;
     explicit WinInetUrl(HINTERNET h) : h_(h) {}
     ~WinInetUrl() override { InternetCloseHandle(h_); }
     int StatusCode() override {
@@ -19,15 +20,17 @@ public:
         return static_cast<int>(code);
     }
     size_t Read(void* buffer, size_t count) override {
-        // InternetReadFile blocks until the whole count has arrived. Asking
-        // only for what is already there (at least one byte; the query
-        // waits for it) keeps pieces large on a fast line and short on a
-        // slow one, so the caller sees each piece, and can stop, promptly.
+        // InternetReadFile blocks until the whole count has arrived, which
+        // on a slow line would hold the caller (and its abort check) for a
+        // long time. So ask first what is waiting (the query itself waits
+        // for at least one byte): while the line delivers slowly, read just
+        // that; once a full read buffer (8 KiB) is waiting the data flows
+        // fast, and a large read costs little time and far fewer calls.
         DWORD avail = 0;
         DWORD want = static_cast<DWORD>(count);
         if (InternetQueryDataAvailable(h_, &avail, 0, 0)) {
             if (avail == 0) return 0;
-            want = std::min<DWORD>(want, avail);
+            if (avail < kFastLine) want = std::min<DWORD>(want, avail);
         }
         DWORD got = 0;
         if (!InternetReadFile(h_, buffer, want, &got)) return 0;

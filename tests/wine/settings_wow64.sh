@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The settings store written by the 32-bit build under Wine's 64-bit prefix
+# lands in the 64-bit registry view. One 32-bit process (slow to start here)
+# runs every case; reg.exe then looks at both views from outside.
+source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
+exe=$W32/settings_wow64.exe
+[ -f "$exe" ] || { echo "skip: $exe not built"; exit 77; }
+
+key='HKLM\Software\Quorvan Labs'
+clean() {
+  wine_run 60 reg delete "$key" /f /reg:64 >/dev/null 2>&1 || true
+  wine_run 60 reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
+}
+clean
+on_exit clean
+
+set +e
+out=$(wine_run 400 "$exe" 2>&1)
+rc=$?
+set -e
+echo "$out"
+[ "$rc" = 0 ] || fail "settings_wow64.exe: exit $rc"
+
+v64=$(reg_query 64 "$key\\Tidewell" AppPath || true)
+v32=$(reg_query 32 "$key\\Tidewell" AppPath || true)
+[ "$v64" = 'C:\Apps\Tidewell\' ] || fail "/reg:64 AppPath is '$v64'"
+[ -z "$v32" ] || fail "/reg:32 has AppPath '$v32'"
+[ "$(reg_query 64 "$key\\Tidewell" Version || true)" = 7.1.0 ] || fail "/reg:64 Version"
+pass "AppPath and Version in the 64-bit view only"
+
+wine_run 60 reg query "$key\\Tidewell\\Nest" /reg:64 >/dev/null 2>&1 && fail "Nest still in the 64-bit view"
+wine_run 60 reg query "$key\\Tidewell" /reg:64 >/dev/null 2>&1 || fail "Tidewell key gone from the 64-bit view"
+pass "nested key deleted in the 64-bit view"
