@@ -36,8 +36,11 @@ public:
     std::function<void(const std::wstring& what)> hook;
     std::atomic<int> calls{0};
 
+    std::wstring refuseWrites;  // a path that cannot be opened for writing
+
     std::unique_ptr<platform::File> Open(const std::wstring& p, platform::OpenMode m, platform::Share s) override {
         Call(L"open " + p);
+        if (p == refuseWrites && m != platform::OpenMode::ReadExisting) return nullptr;
         return TempFileSystem::Open(p, m, s);
     }
     bool FileExists(const std::wstring& p) override {
@@ -216,6 +219,16 @@ TEST_F(ComponentDLTest, MalformedSizeIsRefusedNotTakenAsZero) {
     EXPECT_NE(dl->FailureMessage().find(L"[UNZIP]"), std::wstring::npos) << WideToUtf8(dl->FailureMessage());
     EXPECT_NE(dl->FailureMessage().find(L"\"3k\""), std::wstring::npos);
     EXPECT_EQ(ComponentRequests(), 0);
+}
+
+TEST_F(ComponentDLTest, LocalFileThatCannotBeWrittenEndsTheRunAsFailedNotACrash) {
+    hfs.refuseWrites = kDir + comps[1].file;
+    auto dl = Make(Names(3));
+    EXPECT_EQ(RunToEnd(*dl), TComponentList{L"UNZIP"});
+    EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
+    EXPECT_NE(dl->FailureMessage().find(comps[1].file), std::wstring::npos) << WideToUtf8(dl->FailureMessage());
+    EXPECT_EQ(m.BoxesCaptioned(L"Notice"), 1);
+    EXPECT_EQ(m.CountFor(kBase + comps[2].file), 0);
 }
 
 TEST_F(ComponentDLTest, MissingFileWithoutSizeIsFetchedNotTakenAsComplete) {
