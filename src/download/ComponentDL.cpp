@@ -152,6 +152,10 @@ void TComponentDownloader::Run() {
         const std::wstring file = CheckedComponentFileName(name);
         std::wstring url = ComponentUrl(ManifestValue(L"GENERAL", L"BINARY_BASE"), file);
         const std::wstring destination = InstallDirectory() + file;
+        // Read (and check) the expected facts before anything is copied, so a
+        // malformed FILE_SIZE stops the component before it touches the disk.
+        const std::wstring md5 = ManifestValue(name, L"FILE_MD5SUM");
+        const int32_t size = ComponentFileSize(name);
 
         bool copied = false;
         if (!Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
@@ -169,8 +173,6 @@ void TComponentDownloader::Run() {
         }
         if (abortRequested_.load()) return Aborted();
 
-        const std::wstring md5 = ManifestValue(name, L"FILE_MD5SUM");
-        const int32_t size = ComponentFileSize(name);
         // A missing file has size 0; with FILE_SIZE absent (0) it must still
         // be fetched, not taken as complete.
         if (files.FileExists(destination) && CheckFileSize(destination, size)) {

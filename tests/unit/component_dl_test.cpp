@@ -213,9 +213,12 @@ TEST_F(ComponentDLTest, MalformedSizeIsRefusedNotTakenAsZero) {
     std::string t = ManifestText();
     t.replace(t.find("FILE_SIZE=3000"), 14, "FILE_SIZE=3k");
     LocalManifest(t);
-    auto dl = Make(Names(2));
+    m.MakeDirs(L"E:\\cd");
+    m.WriteFile(kAlt + comps[0].file, comps[0].bytes);
+    auto dl = Make(Names(2), kAlt);
     EXPECT_TRUE(RunToEnd(*dl).empty());
     EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
+    EXPECT_FALSE(hfs.FileExists(kDir + comps[0].file)) << "nothing is copied for a refused component";
     EXPECT_NE(dl->FailureMessage().find(L"[UNZIP]"), std::wstring::npos) << WideToUtf8(dl->FailureMessage());
     EXPECT_NE(dl->FailureMessage().find(L"\"3k\""), std::wstring::npos);
     EXPECT_EQ(ComponentRequests(), 0);
