@@ -128,7 +128,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     while (!ok && !AbortFlag && attempts < MaximumRetries) {
         ++attempts;
         digestCoversFile = false;
-        const uint64_t existing = static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(LocalFileSize(localName))));
+        const uint64_t existing = LocalFileSize(localName);
         bool resume = AllowResume && existing != 0 && !restart;
         if (resume && size >= 1) {
             if (existing == static_cast<uint64_t>(size)) {
