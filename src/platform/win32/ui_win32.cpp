@@ -34,7 +34,13 @@ public:
             case MbIcon::Error: flags |= MB_ICONERROR; break;
             case MbIcon::Stop: flags |= MB_ICONSTOP; break;
         }
+        // A quit requested earlier in the same handler would end the box's
+        // own message loop before it is drawn: hold it back while the box
+        // is up, then post it again for the main loop.
+        MSG pendingQuit;
+        bool quitPending = PeekMessageW(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
         int r = MessageBoxW(OwnerWindow(), text.c_str(), caption.c_str(), flags);
+        if (quitPending) PostQuitMessage(static_cast<int>(pendingQuit.wParam));
         return r <= 0 ? kMbFailed : r;
     }
 };
