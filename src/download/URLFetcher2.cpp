@@ -23,7 +23,7 @@ using platform::OpenMode;
 using platform::Share;
 
 // What one transfer works with: the open URL, the local file positioned
-// at dwPosition, the piece buffer (two pieces long) and, when a digest is
+// at dwPosition, the piece buffer (kPipeSlots pieces long) and, when a digest is
 // expected, the running digest of everything in the file so far.
 struct TUrlDownloader::Attempt {
     platform::UrlHandle* url;
@@ -35,8 +35,12 @@ struct TUrlDownloader::Attempt {
 namespace {
 
 // Feeds pieces to a digest on a second thread while the transfer reads the
-// next piece into the other half of its buffer, so that checking the digest
-// costs (nearly) no time of its own.
+// next pieces into the other slots of its buffer, so that checking the
+// digest costs (nearly) no time of its own. The transfer cycles through
+// kPipeSlots slots; at most kPipeSlots - 1 pieces wait or are being digested,
+// so the slot it reads into next is always free.
+constexpr size_t kPipeSlots = 4;
+
 class DigestPipe {
 public:
     explicit DigestPipe(Md5State& st) : st_(st), worker_([this] { Run(); }) {}
@@ -51,44 +55,47 @@ public:
     DigestPipe(const DigestPipe&) = delete;
     DigestPipe& operator=(const DigestPipe&) = delete;
 
-    // Waits until the previous piece is digested, then hands over this one;
-    // its bytes must stay untouched until the next Feed or Drain returns.
+    // Queues a piece; its bytes must stay untouched until Drain returns or
+    // kPipeSlots - 1 further pieces have been fed.
     void Feed(const uint8_t* bytes, size_t count) {
         std::unique_lock<std::mutex> lock(mu_);
-        done_.wait(lock, [this] { return !busy_; });
-        bytes_ = bytes;
-        count_ = count;
-        busy_ = true;
+        done_.wait(lock, [this] { return pending_ < kPipeSlots - 1; });
+        queue_[(head_ + pending_) % kPipeSlots] = Piece{bytes, count};
+        ++pending_;
         wake_.notify_one();
     }
+    // Waits until every fed piece is digested.
     void Drain() {
         std::unique_lock<std::mutex> lock(mu_);
-        done_.wait(lock, [this] { return !busy_; });
+        done_.wait(lock, [this] { return pending_ == 0; });
     }
 
 private:
+    struct Piece {
+        const uint8_t* bytes;
+        size_t count;
+    };
     void Run() {
         std::unique_lock<std::mutex> lock(mu_);
         for (;;) {
-            wake_.wait(lock, [this] { return busy_ || stop_; });
-            if (busy_) {
-                lock.unlock();
-                Md5Feed(st_, bytes_, static_cast<uint32_t>(count_));
-                lock.lock();
-                busy_ = false;
-                done_.notify_all();
-            } else {
-                return;
-            }
+            wake_.wait(lock, [this] { return pending_ > 0 || stop_; });
+            if (pending_ == 0) return;  // stopped and nothing left
+            Piece p = queue_[head_];
+            lock.unlock();
+            Md5Feed(st_, p.bytes, static_cast<uint32_t>(p.count));
+            lock.lock();
+            head_ = (head_ + 1) % kPipeSlots;
+            --pending_;
+            done_.notify_all();
         }
     }
 
     Md5State& st_;
     std::mutex mu_;
     std::condition_variable wake_, done_;
-    const uint8_t* bytes_ = nullptr;
-    size_t count_ = 0;
-    bool busy_ = false;
+    Piece queue_[kPipeSlots] = {};
+    size_t head_ = 0;
+    size_t pending_ = 0;
     bool stop_ = false;
     std::thread worker_;  // last: starts when everything above exists
 };
@@ -123,7 +130,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     // Set when the local file cannot be the beginning of the remote one; the
     // next attempt starts it again instead of resuming.
     bool restart = false;
-    std::vector<uint8_t> buffer(2 * kPieceSize);
+    std::vector<uint8_t> buffer(kPipeSlots * kPieceSize);
 
     while (!ok && !AbortFlag && attempts < MaximumRetries) {
         ++attempts;
@@ -239,15 +246,15 @@ uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
     uint32_t rateMark = dwPosition;
     std::unique_ptr<DigestPipe> digest;
     if (at.md5) digest = std::make_unique<DigestPipe>(*at.md5);
-    int half = 0;
+    size_t slot = 0;
     do {
-        uint8_t* buf = at.buffer->data() + half * kPieceSize;
+        uint8_t* buf = at.buffer->data() + slot * kPieceSize;
         size_t got = at.url->Read(buf, kPieceSize);
         if (got == 0) break;
         at.file->Write(buf, got);
         if (digest) {
             digest->Feed(buf, got);
-            half ^= 1;
+            slot = (slot + 1) % kPipeSlots;
         }
         dwPosition += static_cast<uint32_t>(got);
         // No percentage can be formed without an expected size: the bar
