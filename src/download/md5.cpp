@@ -7,17 +7,45 @@
 namespace tide {
 namespace {
 
-// Per-round shift amounts and the sine-derived constants of RFC 1321.
-#define F(x, y, z) (((x) & (y)) | (~(x) & (z)))
-#define G(x, y, z) (((x) & (z)) | ((y) & ~(z)))
-#define H(x, y, z) ((x) ^ (y) ^ (z))
+// The four auxiliary functions of RFC 1321, in equivalent forms that need
+// fewer operations (G adds two disjoint terms so they can run in parallel).
+#define F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define G_STEP(a, b, c, d) ((a) += (~(d) & (c)), (a) += ((d) & (b)))
+// H steps come in pairs that share one XOR: step one adds b ^ c ^ d and
+// keeps t = b ^ c; step two, whose operands are the new a, b and c, adds
+// t ^ a.
+#define HSTEP1(a, b, c, d, x, s, ac) \
+    do {                             \
+        (a) += (x) + (ac);           \
+        t = (b) ^ (c);               \
+        (a) += t ^ (d);              \
+        (a) = ROTL((a), (s));        \
+        (a) += (b);                  \
+    } while (0)
+#define HSTEP2(a, b, c, d, x, s, ac) \
+    do {                             \
+        (a) += (x) + (ac);           \
+        (a) += t ^ (b);              \
+        (a) = ROTL((a), (s));        \
+        (a) += (b);                  \
+    } while (0)
 #define I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define ROTL(x, n) (((x) << (n)) | ((x) >> (32 - (n))))
-#define STEP(f, a, b, c, d, x, s, ac)        \
-    do {                                     \
-        (a) += f((b), (c), (d)) + (x) + (ac); \
-        (a) = ROTL((a), (s));                \
-        (a) += (b);                          \
+// One step: a = b + ((a + f(b, c, d) + x + ac) <<< s). The message word and
+// constant go in first, independent of b, c and d.
+#define STEP(f, a, b, c, d, x, s, ac) \
+    do {                              \
+        (a) += (x) + (ac);            \
+        (a) += f((b), (c), (d));      \
+        (a) = ROTL((a), (s));         \
+        (a) += (b);                   \
+    } while (0)
+#define GSTEP(a, b, c, d, x, s, ac) \
+    do {                            \
+        (a) += (x) + (ac);          \
+        G_STEP(a, b, c, d);         \
+        (a) = ROTL((a), (s));       \
+        (a) += (b);                 \
     } while (0)
 
 // Overwrites memory in a way the optimiser may not drop as a dead store.
@@ -49,7 +77,7 @@ void Encode(uint8_t* out, const uint32_t* in, int words) {
 
 void Transform(uint32_t st[4], const uint8_t block[64]) {
     uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
-    uint32_t x[16];
+    uint32_t x[16], t;
     Decode(x, block);
 
     STEP(F, a, b, c, d, x[0], 7, 0xd76aa478);
@@ -69,39 +97,39 @@ void Transform(uint32_t st[4], const uint8_t block[64]) {
     STEP(F, c, d, a, b, x[14], 17, 0xa679438e);
     STEP(F, b, c, d, a, x[15], 22, 0x49b40821);
 
-    STEP(G, a, b, c, d, x[1], 5, 0xf61e2562);
-    STEP(G, d, a, b, c, x[6], 9, 0xc040b340);
-    STEP(G, c, d, a, b, x[11], 14, 0x265e5a51);
-    STEP(G, b, c, d, a, x[0], 20, 0xe9b6c7aa);
-    STEP(G, a, b, c, d, x[5], 5, 0xd62f105d);
-    STEP(G, d, a, b, c, x[10], 9, 0x02441453);
-    STEP(G, c, d, a, b, x[15], 14, 0xd8a1e681);
-    STEP(G, b, c, d, a, x[4], 20, 0xe7d3fbc8);
-    STEP(G, a, b, c, d, x[9], 5, 0x21e1cde6);
-    STEP(G, d, a, b, c, x[14], 9, 0xc33707d6);
-    STEP(G, c, d, a, b, x[3], 14, 0xf4d50d87);
-    STEP(G, b, c, d, a, x[8], 20, 0x455a14ed);
-    STEP(G, a, b, c, d, x[13], 5, 0xa9e3e905);
-    STEP(G, d, a, b, c, x[2], 9, 0xfcefa3f8);
-    STEP(G, c, d, a, b, x[7], 14, 0x676f02d9);
-    STEP(G, b, c, d, a, x[12], 20, 0x8d2a4c8a);
+    GSTEP(a, b, c, d, x[1], 5, 0xf61e2562);
+    GSTEP(d, a, b, c, x[6], 9, 0xc040b340);
+    GSTEP(c, d, a, b, x[11], 14, 0x265e5a51);
+    GSTEP(b, c, d, a, x[0], 20, 0xe9b6c7aa);
+    GSTEP(a, b, c, d, x[5], 5, 0xd62f105d);
+    GSTEP(d, a, b, c, x[10], 9, 0x02441453);
+    GSTEP(c, d, a, b, x[15], 14, 0xd8a1e681);
+    GSTEP(b, c, d, a, x[4], 20, 0xe7d3fbc8);
+    GSTEP(a, b, c, d, x[9], 5, 0x21e1cde6);
+    GSTEP(d, a, b, c, x[14], 9, 0xc33707d6);
+    GSTEP(c, d, a, b, x[3], 14, 0xf4d50d87);
+    GSTEP(b, c, d, a, x[8], 20, 0x455a14ed);
+    GSTEP(a, b, c, d, x[13], 5, 0xa9e3e905);
+    GSTEP(d, a, b, c, x[2], 9, 0xfcefa3f8);
+    GSTEP(c, d, a, b, x[7], 14, 0x676f02d9);
+    GSTEP(b, c, d, a, x[12], 20, 0x8d2a4c8a);
 
-    STEP(H, a, b, c, d, x[5], 4, 0xfffa3942);
-    STEP(H, d, a, b, c, x[8], 11, 0x8771f681);
-    STEP(H, c, d, a, b, x[11], 16, 0x6d9d6122);
-    STEP(H, b, c, d, a, x[14], 23, 0xfde5380c);
-    STEP(H, a, b, c, d, x[1], 4, 0xa4beea44);
-    STEP(H, d, a, b, c, x[4], 11, 0x4bdecfa9);
-    STEP(H, c, d, a, b, x[7], 16, 0xf6bb4b60);
-    STEP(H, b, c, d, a, x[10], 23, 0xbebfbc70);
-    STEP(H, a, b, c, d, x[13], 4, 0x289b7ec6);
-    STEP(H, d, a, b, c, x[0], 11, 0xeaa127fa);
-    STEP(H, c, d, a, b, x[3], 16, 0xd4ef3085);
-    STEP(H, b, c, d, a, x[6], 23, 0x04881d05);
-    STEP(H, a, b, c, d, x[9], 4, 0xd9d4d039);
-    STEP(H, d, a, b, c, x[12], 11, 0xe6db99e5);
-    STEP(H, c, d, a, b, x[15], 16, 0x1fa27cf8);
-    STEP(H, b, c, d, a, x[2], 23, 0xc4ac5665);
+    HSTEP1(a, b, c, d, x[5], 4, 0xfffa3942);
+    HSTEP2(d, a, b, c, x[8], 11, 0x8771f681);
+    HSTEP1(c, d, a, b, x[11], 16, 0x6d9d6122);
+    HSTEP2(b, c, d, a, x[14], 23, 0xfde5380c);
+    HSTEP1(a, b, c, d, x[1], 4, 0xa4beea44);
+    HSTEP2(d, a, b, c, x[4], 11, 0x4bdecfa9);
+    HSTEP1(c, d, a, b, x[7], 16, 0xf6bb4b60);
+    HSTEP2(b, c, d, a, x[10], 23, 0xbebfbc70);
+    HSTEP1(a, b, c, d, x[13], 4, 0x289b7ec6);
+    HSTEP2(d, a, b, c, x[0], 11, 0xeaa127fa);
+    HSTEP1(c, d, a, b, x[3], 16, 0xd4ef3085);
+    HSTEP2(b, c, d, a, x[6], 23, 0x04881d05);
+    HSTEP1(a, b, c, d, x[9], 4, 0xd9d4d039);
+    HSTEP2(d, a, b, c, x[12], 11, 0xe6db99e5);
+    HSTEP1(c, d, a, b, x[15], 16, 0x1fa27cf8);
+    HSTEP2(b, c, d, a, x[2], 23, 0xc4ac5665);
 
     STEP(I, a, b, c, d, x[0], 6, 0xf4292244);
     STEP(I, d, a, b, c, x[7], 10, 0x432aff97);
@@ -128,8 +156,10 @@ void Transform(uint32_t st[4], const uint8_t block[64]) {
 }
 
 #undef F
-#undef G
-#undef H
+#undef G_STEP
+#undef GSTEP
+#undef HSTEP1
+#undef HSTEP2
 #undef I
 #undef ROTL
 #undef STEP
