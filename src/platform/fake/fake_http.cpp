@@ -46,11 +46,11 @@ private:
 bool ParseRange(const std::wstring& headers, long long* first, long long* last) {
     size_t p = LowerCase(headers).find(L"range: bytes=");
     if (p == std::wstring::npos) return false;
-    std::wstring spec = headers.substr(p + 13);
-    size_t dash = spec.find(L'-');
+    std::wstring range = headers.substr(p + 13);
+    size_t dash = range.find(L'-');
     if (dash == std::wstring::npos) return false;
-    *first = std::stoll(spec.substr(0, dash));
-    std::wstring rest = Trim(spec.substr(dash + 1));
+    *first = std::stoll(range.substr(0, dash));
+    std::wstring rest = Trim(range.substr(dash + 1));
     *last = rest.empty() ? -1 : std::stoll(rest);
     return true;
 }
