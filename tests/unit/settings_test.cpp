@@ -229,3 +229,23 @@ TEST(Registry, ValuesIntegersAndReadOnlyHandles) {
     reg.CloseKey();
     EXPECT_EQ(m.registry.OpenHandleCount(), 0u);
 }
+
+TEST(FakeRegistry, ViewsAndStaleHandlesBehaveAsOnWindows) {
+    platform::fake::FakeRegistry r(MachineKind::Native64Process);
+    HKEY h = nullptr;
+    // A 64-bit process reaches the 32-bit view only when it asks for it.
+    ASSERT_EQ(r.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\V", KEY_ALL_ACCESS | KEY_WOW64_32KEY, &h), 0);
+    r.CloseKey(h);
+    EXPECT_TRUE(r.HasKey(L"HKLM\\Software\\WOW6432Node\\V"));
+    EXPECT_FALSE(r.HasKey(L"HKLM\\Software\\V"));
+    // A handle of a deleted key goes stale.
+    ASSERT_EQ(r.CreateKey(HKEY_LOCAL_MACHINE, L"Software\\W", KEY_ALL_ACCESS, &h), 0);
+    EXPECT_EQ(r.DeleteKey(HKEY_LOCAL_MACHINE, L"Software\\W"), 0);
+    uint32_t v = 1;
+    EXPECT_EQ(r.SetValue(h, L"x", REG_DWORD, &v, 4), platform::kRegKeyDeleted);
+    r.CloseKey(h);
+    // RegDeleteKey refuses a key with subkeys.
+    r.PutKey(L"HKLM\\Software\\P\\C");
+    EXPECT_EQ(r.DeleteKey(HKEY_LOCAL_MACHINE, L"Software\\P"), platform::kRegAccessDenied);
+    EXPECT_EQ(r.OpenHandleCount(), 0u);
+}
