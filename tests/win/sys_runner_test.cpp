@@ -6,6 +6,7 @@
 //       Prints "ok: case" or "FAIL: case: why" per case; exit code = failures.
 //   sys_runner_test.exe missing            RunCommand of a missing program
 //       with the real message boxes (for the dialog robot); exit 1 = false.
+//   sys_runner_test.exe window             exit 0 when windows can be shown
 //   sys_runner_test.exe message CODE       prints the system's text for CODE
 //       as the robot prints box texts.
 //   sys_runner_test.exe emit HEX | sleep MS | exit CODE   child programs.
@@ -399,6 +400,13 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::printf("%s\n", WideToUtf8(out).c_str());
         return 0;
+    }
+    if (mode == L"window") {
+        // Whether this session's desktop can show windows at all.
+        HWND w = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        if (w) DestroyWindow(w);
+        return w ? 0 : 1;
     }
     if (mode == L"missing") {
         TCommandRunner r(true);

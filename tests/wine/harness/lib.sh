@@ -137,3 +137,28 @@ start_faultserver() {
   on_exit "kill $pid 2>/dev/null"
   _wait_port "$FAULT_PORT" || fail "fault server does not listen on $FAULT_PORT"
 }
+
+# Fails with an explanation when message boxes cannot appear in this Wine
+# session: all programs share one desktop process (explorer.exe /desktop),
+# started by the first program that needed it, and it keeps that program's
+# DISPLAY. If that program had none, no later program can show a window.
+# Call after need_display in tests that show windows.
+need_desktop_display() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -q '^DISPLAY=' && continue
+    fail "the Wine desktop of $WINEPREFIX (explorer.exe, pid $pid) was started without a display by an earlier program; windows cannot appear until its wineserver restarts"
+  done
+  return 0
+}
+
+# Exit code 77 (skipped) with a note when this Wine session's desktop cannot
+# show windows: the session's desktop process belongs to the first program
+# that ran, and when that one had no DISPLAY no window can appear until the
+# wineserver restarts. Call after need_display, before driving boxes.
+desktop_usable() {
+  wine_run 60 "$W64/sys_runner_test.exe" window >/dev/null 2>&1 && return 0
+  echo "SKIP: this Wine session's desktop has no display driver (a program without DISPLAY started it)"
+  exit 77
+}
