@@ -4,6 +4,7 @@
 //   sys_runner_test.exe all DIR UNZIPDIR   runs every case; DIR is a scratch
 //       folder holding nested.zip and corrupt.zip, UNZIPDIR holds UNZIP.EXE.
 //       Prints "ok: case" or "FAIL: case: why" per case; exit code = failures.
+//   sys_runner_test.exe unzip DIR UNZIPDIR   only the first extraction.
 //   sys_runner_test.exe missing            RunCommand of a missing program
 //       with the real message boxes (for the dialog robot); exit 1 = false.
 //   sys_runner_test.exe window             exit 0 when windows can be shown
@@ -350,7 +351,7 @@ private:
     std::wstring old_;
 };
 
-void Unzip(const std::wstring& dir, const std::wstring& unzipDir, RecordingBoxes& boxes) {
+void Unzip(const std::wstring& dir, const std::wstring& unzipDir, RecordingBoxes& boxes, bool full) {
     AppPathScope app(unzipDir + L"\\");
     Check(InstallDirectory() == unzipDir + L"\\", "install directory points at the unzip tool", InstallDirectory());
     std::wstring dest = dir + L"\\dest\\";
@@ -370,6 +371,7 @@ void Unzip(const std::wstring& dir, const std::wstring& unzipDir, RecordingBoxes
     Check(status.Last().find(L"leaf.txt") != std::wstring::npos || status.Last().find(L"readme.txt") != std::wstring::npos,
           "unzip: the tool's last line is on the status line", status.Last());
 
+    if (!full) return;
     // Again over everything that is now there.
     ok = UnzipArchive(dir + L"\\nested.zip", dest, &status);
     Check(ok && ReadText(dest + L"top\\mid\\deep\\leaf.txt") == "leaf\n", "unzip: again over existing files");
@@ -412,19 +414,25 @@ int wmain(int argc, wchar_t** argv) {
         TCommandRunner r(true);
         return r.RunCommand(L"Z:\\no\\such\\file.exe", L"file.exe", L"") ? 0 : 1;
     }
-    if (mode != L"all" || argc < 4) {
-        std::printf("usage: sys_runner_test all DIR UNZIPDIR\n");
+    if ((mode != L"all" && mode != L"unzip") || argc < 4) {
+        std::printf("usage: sys_runner_test all|unzip DIR UNZIPDIR\n");
         return 2;
     }
     std::wstring dir = argv[2], unzipDir = argv[3];
     SetCurrentDirectoryW(dir.c_str());
     RecordingBoxes boxes;
     platform::ScopedPort<platform::MessageBoxes> boxPort(boxes);
+    if (mode == L"unzip") {
+        // One extraction only: with the 32-bit tool every start is slow here.
+        Unzip(dir, unzipDir, boxes, false);
+        std::printf("%d failure(s)\n", gFailures);
+        return gFailures;
+    }
 
     CmdScripts(dir);
     Bytes(boxes);
     Missing(boxes);
-    Unzip(dir, unzipDir, boxes);
+    Unzip(dir, unzipDir, boxes, true);
     HWND w = MakeCountingWindow();
     Check(w != nullptr, "counting window created");
     if (w) Responsive(w, dir);

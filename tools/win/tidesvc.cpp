@@ -113,20 +113,19 @@ void WINAPI ServiceMain(DWORD, LPWSTR* argv) {
     Report(SERVICE_STOPPED, ok ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
 }
 
+DWORD WINAPI WaitForEnter(LPVOID) {
+    std::getchar();
+    SetEvent(gStopEvent);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && std::wcscmp(argv[2], L"--console") == 0) {
         gPort = _wtoi(argv[1]);
         gStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        HANDLE waiter = CreateThread(
-            nullptr, 0,
-            [](LPVOID) -> DWORD {
-                std::getchar();
-                SetEvent(gStopEvent);
-                return 0;
-            },
-            nullptr, 0, nullptr);
+        HANDLE waiter = CreateThread(nullptr, 0, WaitForEnter, nullptr, 0, nullptr);
         bool ok = Serve();
         if (waiter) CloseHandle(waiter);
         std::printf(ok ? "stopped\n" : "cannot listen\n");
