@@ -66,7 +66,7 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 
 # Reads a value from Wine's registry: view (32|64), key, value name.
 reg_query() {
-  wine_run 60 reg query "$2" /v "$3" "/reg:$1" 2>/dev/null | tr -d '\r' | awk -v v="$3" '$1==v {sub(/^[^ ]+ +[^ ]+ +/, ""); print}'
+  wine_run 60 reg query "$2" /v "$3" "/reg:$1" 2>/dev/null | tr -d '\r' | awk -v v="$3" '$1==v {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print}'
 }
 
 # Waits until something listens on 127.0.0.1:PORT (at most 10 s).
