@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -199,13 +200,26 @@ TEST_F(FileRelease, MissingFileIsFalseWithoutSleeping) {
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
 }
 
-TEST_F(FileRelease, FreeFileIsTrueAfterOneSleep) {
-    Make(L"C:\\t\\a.exe");
+// Counts the opens that reach the file system.
+struct CountingFs : platform::fake::TempFileSystem {
+    std::atomic<int> opens{0};
+    std::unique_ptr<platform::File> Open(const std::wstring& p, platform::OpenMode m, platform::Share s) override {
+        ++opens;
+        return TempFileSystem::Open(p, m, s);
+    }
+};
+
+TEST(FileReleaseFree, FreeFileIsTrueAfterOneSleepAndOneOpen) {
+    CountingFs fs;
+    ScopedPort<platform::FileSystem> port{fs};
+    fs.MakeDirectory(L"C:\\");
+    fs.MakeDirectory(L"C:\\t");
+    fs.Open(L"C:\\t\\a.exe", platform::OpenMode::CreateAlways, platform::Share::None).reset();
+    fs.opens = 0;
     auto t0 = Clock::now();
     EXPECT_TRUE(WaitForFileRelease(L"C:\\t\\a.exe"));
-    auto took = Clock::now() - t0;
-    EXPECT_GE(took, std::chrono::milliseconds(250));
-    EXPECT_LT(took, std::chrono::milliseconds(450));
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(250));
+    EXPECT_EQ(fs.opens.load(), 1);
 }
 
 TEST_F(FileRelease, WaitsUntilTheHolderLetsGo) {

@@ -299,7 +299,9 @@ void Responsive(HWND w, const std::wstring& dir) {
     });
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
     Check(ok && ms >= 10000, "10-second command waited for", std::to_wstring(ms) + L" ms");
-    Check(gHandledInWait >= 100 && gMaxGapMs < 400, "window handles messages throughout the wait",
+    // Posted every 50 ms, handled at least every 100 ms slice; the bound on
+    // the gap leaves room for a loaded machine.
+    Check(gHandledInWait >= 50 && gMaxGapMs < 1000, "window handles messages throughout the wait",
           std::to_wstring(gHandledInWait.load()) + L" handled, largest gap " + std::to_wstring(gMaxGapMs.load()) +
               L" ms");
 
@@ -308,7 +310,7 @@ void Responsive(HWND w, const std::wstring& dir) {
     ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
     Check(ok && ms >= 4500, "RunAndWait waits for the program", std::to_wstring(ms) + L" ms");
     // Messages are handled at the 2000 ms slices, not in between.
-    Check(gHandledInWait >= 2 && gMaxGapMs >= 1500 && gMaxGapMs < 2600, "RunAndWait handles messages every 2 s",
+    Check(gHandledInWait >= 2 && gMaxGapMs >= 1500 && gMaxGapMs < 3500, "RunAndWait handles messages every 2 s",
           std::to_wstring(gHandledInWait.load()) + L" handled, largest gap " + std::to_wstring(gMaxGapMs.load()) +
               L" ms");
 
