@@ -126,6 +126,22 @@ TEST_F(ServiceManagerTest, ClosesTheServiceBeforeTheManager) {
     EXPECT_EQ(closed[1], manager);
 }
 
+TEST_F(ServiceManagerTest, ConnectingOrOpeningAgainLeaksNoHandle) {
+    {
+        TServiceManager sm;
+        ASSERT_TRUE(sm.Connect(nullptr, nullptr, kScManagerAllAccess));
+        ASSERT_TRUE(sm.Connect(nullptr, nullptr, kScManagerAllAccess));
+        EXPECT_EQ(scm.OpenHandles(), 1);
+        ASSERT_TRUE(sm.OpenServiceConnection(L"Tidewell"));
+        ASSERT_TRUE(sm.OpenServiceConnection(L"Tidewell"));
+        EXPECT_EQ(scm.OpenHandles(), 2);
+        // A failed second open keeps the service that is open.
+        EXPECT_FALSE(sm.OpenServiceConnection(L"Other"));
+        EXPECT_TRUE(sm.ServiceStopped());
+    }
+    EXPECT_EQ(scm.OpenHandles(), 0);
+}
+
 TEST_F(ServiceManagerTest, AFailedQueryIsNeitherRunningNorStopped) {
     TServiceManager sm;
     ASSERT_TRUE(sm.Connect(nullptr, nullptr, kScManagerAllAccess));
