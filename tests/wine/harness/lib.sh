@@ -13,6 +13,14 @@ WINE64=/usr/lib/wine/wine64
 W64=$TIDE_WIN64_BUILD
 W32=$TIDE_WIN32_BUILD
 
+# The fixture starts one Xvfb for the run before any Wine program: Wine's
+# desktop process keeps the DISPLAY of the first program that needed it, so
+# every program of the run must see the same one.
+if [ -s "$TIDE_WINE_STATE/display" ]; then export DISPLAY=$(cat "$TIDE_WINE_STATE/display"); fi
+# A wineserver started by a program inside $(...) would hold that pipe open
+# until it exits: make sure the persistent one is up first.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+
 # A scratch folder for this test, removed when the test ends.
 TEST_TMP=$(mktemp -d /tmp/tidewine.XXXXXX)
 _tide_cleanup_hooks=("rm -rf '$TEST_TMP'")

@@ -18,6 +18,11 @@ if [ ! -f "$WINEPREFIX/.tidestart-ready" ]; then
   timeout 120 wineserver -w
   touch "$WINEPREFIX/.tidestart-ready"
 fi
+# One X display for the whole run, before the first Wine program starts.
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+need_display
+echo "display $DISPLAY"
 # -p: the server stays up between programs (fast starts, services stay alive).
 # Its output must not hold ctest's pipe open.
 wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
