@@ -5,7 +5,7 @@
 # shows that the plant is noticed.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
-need_display
+start_wine_desktop
 make_testini_fixture "$TEST_TMP"
 dl=$TEST_TMP/Downloads
 mkdir -p "$dl"

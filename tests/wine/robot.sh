@@ -1,7 +1,7 @@
 # The dialog robot reads what a message box says (caption, text with its
 # line breaks, kind of icon) and presses the buttons it is told to.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
-need_display
+start_wine_desktop
 out=$(wine_run 120 "$W64/robot.exe" run --timeout 90 --answers OK,OK,OK,OK,OK,No,Cancel -- \
       "$(winpath "$W64/show_boxes.exe")" warning information error stop none warning:yesno none:okcancel | tr -d '\r') ||
   fail "robot failed: $out"

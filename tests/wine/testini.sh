@@ -5,7 +5,7 @@
 # product itself runs in testini_wow64.sh.)
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
-need_display
+start_wine_desktop
 make_testini_fixture "$TEST_TMP"
 
 run_testini() {  # exe manifest folder -> robot lines

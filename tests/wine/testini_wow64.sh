@@ -2,7 +2,7 @@
 # under WOW64 (slow to start here: about a minute under qemu).
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
-need_display
+start_wine_desktop
 make_testini_fixture "$TEST_TMP"
 file "$W32/Tidestart.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "not the 32-bit GUI product"
 out=$(wine_run 400 "$W64/robot.exe" run --timeout 380 -- "$(winpath "$W32/Tidestart.exe")" /testini \

@@ -12,7 +12,7 @@ bash "$here/tests/wine/harness/start.sh"
 on_stop() { bash "$here/tests/wine/harness/stop.sh"; }
 source "$here/tests/wine/harness/lib.sh"
 on_exit on_stop
-need_display
+start_wine_desktop
 
 release=$here/tools/fixtures/sample_release
 echo

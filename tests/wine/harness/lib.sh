@@ -146,12 +146,18 @@ start_faultserver() {
   _wait_port "$FAULT_PORT" || fail "fault server does not listen on $FAULT_PORT"
 }
 
-# Fails with an explanation when message boxes cannot appear in this Wine
-# session: all programs share one desktop process (explorer.exe /desktop),
-# started by the first program that needed it, and it keeps that program's
-# DISPLAY. If that program had none, no later program can show a window.
-# Call after need_display in tests that show windows.
-need_desktop_display() {
+# For tests that show windows: a display, then the session's desktop
+# (explorer.exe) and services. All programs of a Wine session share one
+# desktop process, started by the first program that needs it; it keeps
+# that program's DISPLAY, and it and the services keep its open files. So
+# they are started here by a program with the display and no pipes of the
+# caller (a command substitution or ctest would otherwise wait for them).
+# Fails with an explanation when an earlier program already started the
+# desktop without a display: no window can appear until the wineserver
+# restarts.
+start_wine_desktop() {
+  need_display
+  wine_run 120 cmd /c exit </dev/null >/dev/null 2>&1 || true
   local pid
   for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
     tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
@@ -159,14 +165,4 @@ need_desktop_display() {
     fail "the Wine desktop of $WINEPREFIX (explorer.exe, pid $pid) was started without a display by an earlier program; windows cannot appear until its wineserver restarts"
   done
   return 0
-}
-
-# Exit code 77 (skipped) with a note when this Wine session's desktop cannot
-# show windows: the session's desktop process belongs to the first program
-# that ran, and when that one had no DISPLAY no window can appear until the
-# wineserver restarts. Call after need_display, before driving boxes.
-desktop_usable() {
-  wine_run 60 "$W64/sys_runner_test.exe" window >/dev/null 2>&1 && return 0
-  echo "SKIP: this Wine session's desktop has no display driver (a program without DISPLAY started it)"
-  exit 77
 }
