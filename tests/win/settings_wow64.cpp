@@ -16,22 +16,12 @@
 #include "core/ArchAwareRegistry.h"
 #include "core/error.h"
 #include "core/settings.h"
+#include "report.h"
 
 using namespace tide;
 
 namespace {
 
-int gFailures = 0;
-
-void Report(const char* name, bool ok, const std::wstring& why = L"") {
-    if (ok) {
-        std::printf("ok: %s\n", name);
-    } else {
-        ++gFailures;
-        std::printf("FAIL: %s: %ls\n", name, why.c_str());
-    }
-    std::fflush(stdout);
-}
 
 // Whether a key exists in one view, asked with the plain API.
 bool KeyIn(const wchar_t* path, REGSAM view) {

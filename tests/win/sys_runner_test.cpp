@@ -57,28 +57,8 @@ std::wstring Join(const TStringList& l) {
     return s + L"]";
 }
 
-struct Box {
-    std::wstring text, caption;
-    platform::MbIcon icon;
-};
-
-class RecordingBoxes : public platform::MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons,
-             platform::MbIcon icon) override {
-        std::lock_guard<std::mutex> lock(mu);
-        shown.push_back({text, caption, icon});
-        return platform::kIdOk;
-    }
-    std::vector<Box> Take() {
-        std::lock_guard<std::mutex> lock(mu);
-        std::vector<Box> out;
-        out.swap(shown);
-        return out;
-    }
-    std::mutex mu;
-    std::vector<Box> shown;
-};
+using Box = platform::ShownBox;
+using RecordingBoxes = platform::RecordingMessageBoxes;
 
 std::wstring Self() {
     wchar_t buf[MAX_PATH];

@@ -54,22 +54,8 @@ long long MsSince(Clock::time_point t0) {
 
 std::wstring Ms(long long ms) { return std::to_wstring(ms) + L" ms"; }
 
-struct Box {
-    std::wstring text, caption;
-    platform::MbIcon icon;
-};
-
-class RecordingBoxes : public platform::MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons,
-             platform::MbIcon icon) override {
-        std::lock_guard<std::mutex> lock(mu);
-        shown.push_back({text, caption, icon});
-        return platform::kIdOk;
-    }
-    std::mutex mu;
-    std::vector<Box> shown;
-};
+using Box = platform::ShownBox;
+using RecordingBoxes = platform::RecordingMessageBoxes;
 
 // Passes every call to the system and records which handles were closed.
 class RecordingServices : public platform::ServiceControl {
@@ -183,7 +169,7 @@ void ServiceCases(const std::wstring& name, int port) {
         Check(!PortAnswering(port), "the port is free again after the stop");
         Check(!sm.StopService(), "stopping a stopped service is refused");
         Check(sm.ServiceStopped(), "and it still reads as stopped");
-        Check(boxes.shown.empty(), "no boxes on the way");
+        Check(boxes.Shown().empty(), "no boxes on the way");
     }
     Check(rec.managers.size() == 1 && rec.services.size() == 1 && rec.closed.size() == 2 &&
               rec.closed[0] == rec.services[0] && rec.closed[1] == rec.managers[0],
@@ -198,11 +184,11 @@ void ServiceCases(const std::wstring& name, int port) {
         bool ok = sm.OpenServiceConnection(L"TidestartNoSuchService");
         std::wstring expected = platform::win32::SystemMessage(1060, 513);
         Check(!ok, "opening a service that is not installed fails");
-        Check(boxes.shown.size() == 1 && boxes.shown[0].caption == L"Notice" &&
-                  boxes.shown[0].icon == platform::MbIcon::Warning && boxes.shown[0].text == expected &&
+        Check(boxes.Shown().size() == 1 && boxes.Shown()[0].caption == L"Notice" &&
+                  boxes.Shown()[0].icon == platform::MbIcon::Warning && boxes.Shown()[0].text == expected &&
                   !expected.empty(),
               "one Notice box with the text for error 1060",
-              boxes.shown.empty() ? L"none" : boxes.shown[0].text);
+              boxes.Shown().empty() ? L"none" : boxes.Shown()[0].text);
         Check(sm.GetStatus() == kServiceStateUnknown && !sm.ServiceStopped() && !sm.ServiceRunning(),
               "no service open: state unknown, neither stopped nor running");
     }
@@ -216,7 +202,7 @@ void ServiceCases(const std::wstring& name, int port) {
         bool ok = sm.Connect(nullptr, L"NoSuchDatabase", kScManagerAllAccess);
         Check(!ok, "connect to an unknown database fails");
     }
-    Check(rec.closed.empty() && boxes.shown.size() == 1, "a failed connect closes nothing and shows nothing");
+    Check(rec.closed.empty() && boxes.Shown().size() == 1, "a failed connect closes nothing and shows nothing");
 }
 
 void ProbeCases() {

@@ -22,49 +22,18 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
+#include "report.h"
 
 using namespace tide;
 using platform::Files;
 
 namespace {
 
-struct Box {
-    std::wstring text, caption;
-    platform::MbIcon icon;
-};
-
-class RecordingBoxes : public platform::MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons, platform::MbIcon icon) override {
-        std::lock_guard<std::mutex> lock(mu_);
-        shown_.push_back({text, caption, icon});
-        return platform::kIdOk;
-    }
-    std::vector<Box> Take() {
-        std::lock_guard<std::mutex> lock(mu_);
-        std::vector<Box> out;
-        out.swap(shown_);
-        return out;
-    }
-
-private:
-    std::mutex mu_;
-    std::vector<Box> shown_;
-};
+using Box = platform::ShownBox;
+using RecordingBoxes = platform::RecordingMessageBoxes;
 
 std::wstring gNginx, gFault, gServed, gWork;
 const std::wstring kAgent = L"Tidewell Downloader V 9.8.7.6";
-int gFailures = 0;
-
-void Report(const char* name, bool ok, const std::wstring& why = L"") {
-    if (ok) {
-        std::printf("ok: %s\n", name);
-    } else {
-        ++gFailures;
-        std::printf("FAIL: %s: %ls\n", name, why.c_str());
-    }
-    std::fflush(stdout);
-}
 
 std::string ReadAll(const std::wstring& path) {
     auto f = Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::ReadWrite);

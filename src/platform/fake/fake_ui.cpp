@@ -2,38 +2,6 @@
 
 namespace tide::platform::fake {
 
-int RecordingMessageBoxes::Show(const std::wstring& text, const std::wstring& caption, MbButtons buttons,
-                                MbIcon icon) {
-    std::lock_guard<std::mutex> lock(mu_);
-    shown_.push_back({text, caption, buttons, icon});
-    if (!answers_.empty()) {
-        int a = answers_.front();
-        answers_.pop_front();
-        return a;
-    }
-    switch (buttons) {
-        case MbButtons::YesNo:
-        case MbButtons::YesNoCancel: return kIdYes;
-        default: return kIdOk;
-    }
-}
-
-void RecordingMessageBoxes::QueueAnswer(int button) {
-    std::lock_guard<std::mutex> lock(mu_);
-    answers_.push_back(button);
-}
-
-std::vector<ShownBox> RecordingMessageBoxes::Shown() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return shown_;
-}
-
-void RecordingMessageBoxes::Clear() {
-    std::lock_guard<std::mutex> lock(mu_);
-    shown_.clear();
-    answers_.clear();
-}
-
 std::vector<std::wstring> FakeEnvironment::Arguments() {
     std::lock_guard<std::mutex> lock(mu_);
     return args_;

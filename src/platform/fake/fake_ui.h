@@ -2,7 +2,6 @@
 // resources. Each records what the logic asked of it so tests can look.
 #pragma once
 
-#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -13,27 +12,8 @@
 
 namespace tide::platform::fake {
 
-struct ShownBox {
-    std::wstring text;
-    std::wstring caption;
-    MbButtons buttons;
-    MbIcon icon;
-};
-
-class RecordingMessageBoxes : public MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, MbButtons buttons, MbIcon icon) override;
-    // Answers given to the next boxes, in order; OK (or the first button)
-    // when none is queued.
-    void QueueAnswer(int button);
-    std::vector<ShownBox> Shown();
-    void Clear();
-
-private:
-    std::mutex mu_;
-    std::vector<ShownBox> shown_;
-    std::deque<int> answers_;
-};
+using platform::RecordingMessageBoxes;
+using platform::ShownBox;
 
 class FakeEnvironment : public Environment {
 public:
