@@ -25,7 +25,7 @@ echo "$out" | grep -q '^0 failure(s)$' || fail "no verdict"
 # The real message box of a start failure, read by the dialog robot.
 expected="Notice|$(wine_run 30 "$W64/sys_runner_test.exe" message 3 | tr -d '\r')|warning"
 expected2="Notice|$(wine_run 30 "$W64/sys_runner_test.exe" message 2 | tr -d '\r')|warning"
-desktop_usable
+start_wine_desktop
 boxes=$(wine_run 120 "$W64/robot.exe" run --timeout 60 -- "$(winpath "$W64/sys_runner_test.exe")" missing | tr -d '\r')
 echo "$boxes"
 first=${boxes%%$'\n'*}

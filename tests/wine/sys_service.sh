@@ -41,7 +41,7 @@ pass "ServerURL on Windows XP"
 # The real "Notice" box for error 1060.
 expected="Notice|$(wine_run 30 "$W64/sys_service_test.exe" message 1060 | tr -d '\r')|warning
 exit|1"
-desktop_usable
+start_wine_desktop
 boxes=$(wine_run 120 "$W64/robot.exe" run --timeout 60 -- "$(winpath "$W64/sys_service_test.exe")" open-missing | tr -d '\r')
 echo "$boxes"
 [ "$boxes" = "$expected" ] || fail "expected:

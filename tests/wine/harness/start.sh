@@ -23,6 +23,10 @@ fi
 source "$(dirname "$0")/lib.sh"
 need_display
 echo "display $DISPLAY"
+# The session's own processes (services.exe, the desktop) start with the
+# first Wine program and keep its standard handles: start them here, with
+# none of ctest's pipes, or ctest waits for them until the run ends.
+start_wine_desktop
 # -p: the server stays up between programs (fast starts, services stay alive).
 # Its output must not hold ctest's pipe open.
 wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
