@@ -27,7 +27,12 @@ thread_local uint32_t tlsLastError = 0;
 class HostFile : public File {
 public:
     HostFile(FakeFileSystem* owner, std::string host, FILE* f, bool write, Share share)
-        : owner_(owner), host_(std::move(host)), f_(f), write_(write), share_(share) {}
+        : owner_(owner), host_(std::move(host)), f_(f), write_(write), share_(share), buf_(new char[kBuffer]) {
+        // Callers read and write in 4 KiB pieces; a larger buffer keeps each
+        // piece from costing a system call. (glibc ignores the size unless
+        // it is given the buffer.)
+        std::setvbuf(f_, buf_.get(), _IOFBF, kBuffer);
+    }
     ~HostFile() override {
         std::fclose(f_);
         owner_->Release(host_, write_, share_);
@@ -53,9 +58,11 @@ public:
 private:
     FakeFileSystem* owner_;
     std::string host_;
+    static constexpr size_t kBuffer = 64 * 1024;
     FILE* f_;
     bool write_;
     Share share_;
+    std::unique_ptr<char[]> buf_;
 };
 
 }  // namespace
@@ -124,9 +131,6 @@ std::unique_ptr<File> FakeFileSystem::Open(const std::wstring& path, OpenMode mo
         tlsLastError = errno == ENOENT ? kErrPathNotFound : kErrAccessDenied;
         return nullptr;
     }
-    // Callers read and write in small pieces; a larger buffer keeps that
-    // from costing one system call per piece.
-    std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
     return std::make_unique<HostFile>(this, host, f, write, share);
 }
 
