@@ -29,24 +29,18 @@
 #include "platform/progress.h"
 #include "platform/win32/win32_util.h"
 #include "system/CommandRunner.h"
+#include "report.h"
 
 using namespace tide;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int gFailures = 0;
 const Clock::time_point gStart = Clock::now();
 
 // One line per case; the time since the start goes to stderr.
 void Check(bool ok, const char* name, const std::wstring& why = L"") {
-    if (ok) {
-        std::printf("ok: %s\n", name);
-    } else {
-        ++gFailures;
-        std::printf("FAIL: %s: %s\n", name, WideToUtf8(why).c_str());
-    }
-    std::fflush(stdout);
+    Report(name, ok, why);
     std::fprintf(stderr, "[%.1f s] %s\n",
                  std::chrono::duration<double>(Clock::now() - gStart).count(), name);
 }

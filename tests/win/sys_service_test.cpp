@@ -30,23 +30,14 @@
 #include "platform/win32/win32_util.h"
 #include "system/ServiceManager.h"
 #include "system/VariousTests.h"
+#include "report.h"
 
 using namespace tide;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int gFailures = 0;
-
-void Check(bool ok, const char* name, const std::wstring& why = L"") {
-    if (ok) {
-        std::printf("ok: %s\n", name);
-    } else {
-        ++gFailures;
-        std::printf("FAIL: %s: %s\n", name, WideToUtf8(why).c_str());
-    }
-    std::fflush(stdout);
-}
+void Check(bool ok, const char* name, const std::wstring& why = L"") { Report(name, ok, why); }
 
 long long MsSince(Clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
