@@ -93,24 +93,22 @@ std::wstring FakeRegistry::Resolve(const std::wstring& parentLower, const std::w
     return out;
 }
 
-bool FakeRegistry::PathOf(HKEY key, std::wstring* lower, uint32_t* sam, long* rc) {
+long FakeRegistry::PathOf(HKEY key, std::wstring* lower, uint32_t* sam) {
     if (const wchar_t* root = RootName(key)) {
         *lower = root;
         *sam = KEY_ALL_ACCESS;
-        return true;
+        return kRegOk;
     }
     auto it = handles_.find(key);
     if (it == handles_.end()) {
-        *rc = kRegInvalidHandle;
-        return false;
+        return kRegInvalidHandle;
     }
     if (!Exists(it->second.key)) {
-        *rc = kRegKeyDeleted;
-        return false;
+        return kRegKeyDeleted;
     }
     *lower = it->second.key;
     *sam = it->second.sam;
-    return true;
+    return kRegOk;
 }
 
 bool FakeRegistry::Exists(const std::wstring& lower) const { return keys_.count(lower) > 0; }
@@ -150,8 +148,7 @@ long FakeRegistry::OpenKey(HKEY parent, const std::wstring& subKey, uint32_t sam
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring base;
     uint32_t baseSam = 0;
-    long rc = kRegOk;
-    if (!PathOf(parent, &base, &baseSam, &rc)) return rc;
+    if (long rc = PathOf(parent, &base, &baseSam)) return rc;
     std::wstring target = Resolve(base, subKey, sam);
     if (!Exists(target)) return kRegFileNotFound;
     if ((sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) && WriteDenied(target)) return kRegAccessDenied;
@@ -163,8 +160,7 @@ long FakeRegistry::CreateKey(HKEY parent, const std::wstring& subKey, uint32_t s
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring base;
     uint32_t baseSam = 0;
-    long rc = kRegOk;
-    if (!PathOf(parent, &base, &baseSam, &rc)) return rc;
+    if (long rc = PathOf(parent, &base, &baseSam)) return rc;
     std::wstring target = Resolve(base, subKey, sam);
     if (WriteDenied(target)) return kRegAccessDenied;
     if (!Exists(target)) {
@@ -197,8 +193,7 @@ long FakeRegistry::QueryValue(HKEY key, const std::wstring& name, uint32_t* type
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_QUERY_VALUE)) return kRegAccessDenied;
     const Key& k = keys_.at(path);
     auto it = k.values.find(Lower(name));
@@ -212,8 +207,7 @@ long FakeRegistry::SetValue(HKEY key, const std::wstring& name, uint32_t type, c
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_SET_VALUE) || WriteDenied(path)) return kRegAccessDenied;
     Value v;
     v.name = name;
@@ -230,8 +224,7 @@ long FakeRegistry::DeleteValue(HKEY key, const std::wstring& name) {
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_SET_VALUE) || WriteDenied(path)) return kRegAccessDenied;
     return keys_.at(path).values.erase(Lower(name)) ? kRegOk : kRegFileNotFound;
 }
@@ -240,8 +233,7 @@ long FakeRegistry::DeleteAt(HKEY parent, const std::wstring& subKey, uint32_t sa
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring base;
     uint32_t baseSam = 0;
-    long rc = kRegOk;
-    if (!PathOf(parent, &base, &baseSam, &rc)) return rc;
+    if (long rc = PathOf(parent, &base, &baseSam)) return rc;
     if (Parts(subKey).empty()) return kRegAccessDenied;  // cannot delete the key itself this way
     std::wstring target = Resolve(base, subKey, sam);
     if (!Exists(target)) return kRegFileNotFound;
@@ -262,8 +254,7 @@ long FakeRegistry::EnumKey(HKEY key, uint32_t index, uint32_t bufferChars, std::
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_ENUMERATE_SUB_KEYS)) return kRegAccessDenied;
     std::vector<std::wstring> kids = ChildrenOf(path);
     if (index >= kids.size()) return kRegNoMoreItems;
@@ -277,8 +268,7 @@ long FakeRegistry::EnumValue(HKEY key, uint32_t index, std::wstring* name) {
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_QUERY_VALUE)) return kRegAccessDenied;
     const Key& k = keys_.at(path);
     if (index >= k.values.size()) return kRegNoMoreItems;
@@ -292,8 +282,7 @@ long FakeRegistry::QueryInfoKey(HKEY key, RegKeyInfo* info) {
     std::lock_guard<std::mutex> lock(mu_);
     std::wstring path;
     uint32_t sam = 0;
-    long rc = kRegOk;
-    if (!PathOf(key, &path, &sam, &rc)) return rc;
+    if (long rc = PathOf(key, &path, &sam)) return rc;
     if (!(sam & KEY_QUERY_VALUE)) return kRegAccessDenied;
     *info = RegKeyInfo();
     for (const std::wstring& kid : ChildrenOf(path)) {

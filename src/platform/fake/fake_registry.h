@@ -84,7 +84,7 @@ private:
     bool Redirect32(uint32_t sam) const;
     std::wstring Resolve(const std::wstring& parentLower, const std::wstring& sub, uint32_t sam) const;
     // Lower-case path of a handle, or empty when unknown; rc set on failure.
-    bool PathOf(HKEY key, std::wstring* lower, uint32_t* sam, long* rc);
+    long PathOf(HKEY key, std::wstring* lower, uint32_t* sam);  // kRegOk or the error
     bool Exists(const std::wstring& lower) const;
     std::vector<std::wstring> ChildrenOf(const std::wstring& lower) const;  // lower-case paths, sorted
     void CreatePath(const std::wstring& display);
