@@ -5,58 +5,128 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 deps=${TIDE_DEPS_DIR:-/opt/tidestart/deps}
 log=/tmp/tidestart-setup.log
+# What the set-up found about this machine, read by the harness and the
+# main job: wine32=yes|no, i386=native|qemu.
+status=${TIDE_SETUP_STATUS:-/opt/tidestart/setup-status}
+mkdir -p "$(dirname "$status")"
 
 say() { echo "setup: $*"; }
 run() { "$@" >>"$log" 2>&1 || { echo "setup: failed: $* (see $log)"; tail -n 30 "$log"; exit 1; }; }
+
+# The package index can fail for one architecture or one server while the
+# rest loads: try a few times, then go on with what is there. The installs
+# that follow tell whether it was enough.
+apt_update() {
+  local i
+  for i in 1 2 3; do
+    apt-get update -qq >>"$log" 2>&1 && return 0
+    say "apt-get update failed (try $i of 3)"
+    sleep $((i * 5))
+  done
+  say "going on with the package index as it is"
+}
+# Installs with a few tries (a mirror can drop a connection).
+apt_install() {
+  local i
+  for i in 1 2 3; do
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >>"$log" 2>&1 && return 0
+    sleep $((i * 3))
+  done
+  return 1
+}
 
 packages=(
   cmake make g++ ninja-build pkg-config googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 qemu-user-static
+  wine wine64 qemu-user-static
   xvfb xauth x11-utils imagemagick nginx-light curl zip unzip nasm dpkg-dev file python3
 )
+# The 32-bit Wine is optional: without it the 32-bit product cannot run
+# here, and only what needs it is skipped.
+wine32=wine32:i386
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 have_i386=$(dpkg --print-foreign-architectures | grep -c '^i386$' || true)
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ] || [ "$have_i386" = 0 ]; then
-  say "installing ${#missing[@]} Debian packages (log: $log)"
+updated=0
+if [ "${#missing[@]}" -gt 0 ] || [ "$have_i386" = 0 ] || ! installed "$wine32"; then
+  say "installing $(( ${#missing[@]} )) Debian packages and the 32-bit Wine (log: $log)"
   [ "$have_i386" = 0 ] && run dpkg --add-architecture i386
-  run apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive run apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt_update; updated=1
+  if [ "${#missing[@]}" -gt 0 ]; then
+    apt_install "${missing[@]}" || { say "failed: apt-get install ${missing[*]} (see $log)"; tail -n 30 "$log"; exit 1; }
+  fi
+  if ! installed "$wine32"; then
+    apt_install "$wine32" || say "the 32-bit Wine ($wine32) cannot be installed here; the tests that run the 32-bit product are skipped and the main job runs the x86_64 build (see $log)"
+  fi
 fi
+if installed "$wine32"; then echo wine32=yes > "$status"; else echo wine32=no > "$status"; fi
 
 # Wine's 32-bit loader is an i386 Linux program. Some kernels here refuse
 # i386 executables (IA-32 emulation off); then run them through qemu-i386,
 # registered with binfmt_misc. The check is whether the loader starts.
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386-tide ]; then
-    say "registering qemu-i386 for i386 executables (this kernel does not run them)"
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    echo ":qemu-i386-tide:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" > /proc/sys/fs/binfmt_misc/register
-    # Position-independent executables and the loader itself are ET_DYN.
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x03\x00'
-    echo ":qemu-i386-tide-dyn:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" > /proc/sys/fs/binfmt_misc/register
+if installed "$wine32"; then
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1 && ! grep -qs enabled /proc/sys/fs/binfmt_misc/qemu-i386-tide; then
+    echo i386=native >> "$status"
+  else
+    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386-tide ]; then
+      [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+      say "registering qemu-i386 for i386 executables (this kernel does not run them)"
+      magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+      mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+      echo ":qemu-i386-tide:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" > /proc/sys/fs/binfmt_misc/register
+      # Position-independent executables and the loader itself are ET_DYN.
+      magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x03\x00'
+      echo ":qemu-i386-tide-dyn:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" > /proc/sys/fs/binfmt_misc/register
+    fi
+    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "cannot run i386 executables"; exit 1; }
+    echo i386=qemu >> "$status"
   fi
-  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "cannot run i386 executables"; exit 1; }
 fi
 
-# Debian's source packages, for the libraries and tools built for MinGW.
-if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  cat > /etc/apt/sources.list.d/tidestart-src.sources <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  run apt-get update -qq
+# Debian's source packages, for the libraries and tools built for MinGW: the
+# same servers and suites as the machine's own binary entries.
+derive_deb_src() {
+  local f
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -e "$f" ] || continue
+    [ "$(basename "$f")" = tidestart-src.sources ] && continue
+    # One stanza per blank-line-separated block; keep those of type deb.
+    awk 'BEGIN { RS=""; ORS="\n\n" }
+         /(^|\n)Types:[^\n]*(^|[ \t])deb([ \t]|\n|$)/ {
+           out=""; n=split($0, l, "\n")
+           for (i=1; i<=n; i++) {
+             if (l[i] ~ /^#/) continue
+             if (l[i] ~ /^Types:/) l[i]="Types: deb-src"
+             if (l[i] ~ /^Architectures:/) continue
+             out=out l[i] "\n"
+           }
+           printf "%s\n", out
+         }' "$f"
+  done
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -e "$f" ] || continue
+    sed -n -E 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?/deb-src \1/p' "$f" | sed -E 's/arch=[^] ]+ ?//'
+  done
+}
+if ! grep -rqs '^[[:space:]]*\(deb-src\|Types:.*deb-src\)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  src_entries=$(derive_deb_src)
+  if [ -n "$src_entries" ]; then
+    if grep -q '^deb-src ' <<<"$src_entries"; then
+      grep '^deb-src ' <<<"$src_entries" > /etc/apt/sources.list.d/tidestart-src.list
+      grep -v '^deb-src ' <<<"$src_entries" | grep -q . &&
+        grep -v '^deb-src ' <<<"$src_entries" > /etc/apt/sources.list.d/tidestart-src.sources
+    else
+      printf '%s\n' "$src_entries" > /etc/apt/sources.list.d/tidestart-src.sources
+    fi
+    wrote_src=1
+  else
+    say "no binary package entries in /etc/apt to derive source entries from"
+  fi
 fi
+[ "${wrote_src:-0}" = 1 ] && apt_update
 
 for script in "$here"/scripts/setup.d/*.sh; do
   [ -e "$script" ] || continue
