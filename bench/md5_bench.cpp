@@ -33,8 +33,9 @@
 #include <string>
 #include <vector>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/encoding.h"
+#include "base/text.h"
 #include "download/md5.h"
 #include "platform/fake/fake_files.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/settings.h"
+#include "core/process_arch.h"
 
 namespace tide {
 

@@ -5,8 +5,9 @@
 
 #include "core/ArchAwareRegistry.h"
 #include "core/manifest.h"
+#include "core/process_arch.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/text.h"
 
 namespace tide {
 

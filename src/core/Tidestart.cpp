@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "platform/version_info.h"

@@ -34,7 +34,4 @@ struct ModeHandlers {
 // separator, mode dispatch. Returns the process exit code (always 0).
 int RunTidestart(const ModeHandlers& handlers);
 
-// The handlers of the modes built so far.
-ModeHandlers DefaultModeHandlers();
-
 }  // namespace tide

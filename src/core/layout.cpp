@@ -2,7 +2,7 @@
 
 #include "core/manifest.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/files.h"
 
 namespace tide {

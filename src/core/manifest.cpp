@@ -3,12 +3,10 @@
 #include <atomic>
 
 #include "core/IniDocument.h"
-#include "core/Tidestart.h"
+#include "core/local_file.h"
 #include "core/servers.h"
 #include "core/settings.h"
-#include "core/text.h"
-#include "download/URLFetcher2.h"
-#include "download/verification.h"
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 
@@ -21,7 +19,10 @@ namespace {
 // Set by the first lookup of the run and never cleared (outside tests). The
 // component download thread reads it too, hence atomic.
 std::atomic<bool> gFetched{false};
+std::atomic<ManifestFetcher*> gFetcher{nullptr};
 }  // namespace
+
+void SetManifestFetcher(ManifestFetcher* fetcher) { gFetcher.store(fetcher); }
 
 std::wstring DownloadFailureAdvice() {
     return L"An error happened downloading a file.\n\n"
@@ -58,9 +59,8 @@ namespace {
 
 void FetchManifest(const std::wstring& localPath, const std::vector<std::wstring>& args) {
     std::wstring location = ManifestLocation(args);
-    TUrlDownloader dl(AgentName());
-    dl.AllowResume = false;
-    if (!dl.downloadURL(location, localPath, L"", -1)) {
+    ManifestFetcher* fetcher = gFetcher.load();
+    if (!fetcher || !fetcher->Fetch(location, localPath)) {
         platform::ShowMessage(DownloadFailureAdvice(), kDownloadErrorCaption, platform::MbIcon::Warning);
         platform::Env().RequestQuit();
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/error.h"
+#include "base/error.h"
 
 namespace tide {
 
@@ -45,6 +45,17 @@ std::wstring ManifestLocation(const std::vector<std::wstring>& args);
 // "/UNINSTALL" and the final stage "/DOUNINSTALL" write it): those runs read
 // an existing local copy without fetching.
 bool IsUninstallRun(const std::vector<std::wstring>& args);
+
+// Brings the manifest from a location (URL or file) to the local copy; false
+// when it could not. The download layer provides the one the program uses
+// (download/manifest_download.h) and the program's entry installs it. While
+// none is installed, every fetch fails like a fetch without a network.
+class ManifestFetcher {
+public:
+    virtual ~ManifestFetcher() = default;
+    virtual bool Fetch(const std::wstring& location, const std::wstring& localPath) = 0;
+};
+void SetManifestFetcher(ManifestFetcher* fetcher);
 
 // The value of key in section (empty when missing), fetching the manifest
 // first when this run has not fetched it or the local copy is missing or

@@ -1,8 +1,6 @@
 #include "core/settings.h"
 
 #include "core/ArchAwareRegistry.h"
-#include "core/error.h"
-#include "platform/wow64.h"
 
 namespace tide {
 
@@ -41,28 +39,6 @@ bool SaveInstallDirectory(const std::wstring& path) {
 std::wstring AddTrailingBackslash(const std::wstring& text) {
     if (!text.empty() && text.back() == L'\\') return text;
     return text + L"\\";
-}
-
-bool IsWow64() {
-    using W = platform::Wow64Probes::Wow64;
-    switch (platform::Probes().IsWow64Process()) {
-        case W::NoFunction: return false;
-        case W::CallFailed: throw Error(L"IsWow64: bad process handle");
-        case W::No: return false;
-        case W::Yes: return true;
-    }
-    return false;
-}
-
-int NativeProcessorArchitecture() { return platform::Probes().NativeProcessorArchitecture(); }
-
-std::wstring NativeArchString() {
-    if (!IsWow64()) return L"x86";
-    switch (NativeProcessorArchitecture()) {
-        case platform::kProcessorIa64: return L"ia64";
-        case platform::kProcessorAmd64: return L"x64";
-        default: return std::wstring();
-    }
 }
 
 bool IsServiceInstalled() { return ReadSetting(L"ServiceInstalled") == L"Y"; }

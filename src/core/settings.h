@@ -1,6 +1,6 @@
 // The settings store: named string values under
 // HKEY_LOCAL_MACHINE\Software\Quorvan Labs\Tidewell in the machine's native
-// registry view, and the probes of the process architecture.
+// registry view.
 #pragma once
 
 #include <cstdint>
@@ -25,13 +25,6 @@ std::wstring InstallDirectory();
 bool SaveInstallDirectory(const std::wstring& path);
 std::wstring AddTrailingBackslash(const std::wstring& text);
 
-// True when this 32-bit process runs on 64-bit Windows. Throws tide::Error
-// "IsWow64: bad process handle" when the probe itself fails.
-bool IsWow64();
-// PROCESSOR_ARCHITECTURE code of the machine (6 IA-64, 9 AMD64).
-int NativeProcessorArchitecture();
-// "x86", "x64", "ia64", or empty text for another processor.
-std::wstring NativeArchString();
 // ReadSetting("ServiceInstalled") is exactly "Y".
 bool IsServiceInstalled();
 

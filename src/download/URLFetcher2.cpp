@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "download/md5.h"
 #include "download/verification.h"
 #include "platform/clock.h"

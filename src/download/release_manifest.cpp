@@ -3,10 +3,11 @@
 #include <cstdint>
 
 #include "core/IniDocument.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "core/layout.h"
 #include "core/manifest.h"
-#include "core/text.h"
+#include "base/encoding.h"
+#include "base/text.h"
 
 namespace tide {
 namespace {

@@ -1,7 +1,7 @@
 #include "download/verification.h"
 
 #include "core/IniDocument.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -9,14 +9,6 @@
 namespace tide {
 
 using platform::MbIcon;
-
-uint32_t LocalFileSize(const std::wstring& path) {
-    auto file = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
-    if (!file) return 0;
-    // Files of 4 GiB or more compare by their low 32 bits, as the manifest's
-    // sizes are 32-bit numbers.
-    return static_cast<uint32_t>(file->Size());
-}
 
 bool CheckFileSize(const std::wstring& path, int32_t expectedSize) {
     if (expectedSize < 0) return false;

@@ -5,12 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace tide {
+#include "core/local_file.h"  // LocalFileSize
 
-// Bytes in the file (low 32 bits); 0 when it cannot be opened: missing, no
-// access, or another process holds it open for writing. The file is opened
-// read-only and others may only read it meanwhile.
-uint32_t LocalFileSize(const std::wstring& path);
+namespace tide {
 
 // True when expectedSize is 0 or more and equals LocalFileSize(path). Sizes
 // only; the content is never read.

@@ -4,8 +4,9 @@
 #include <thread>
 
 #include "core/InstallInfo.h"
+#include "core/process_arch.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/net.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/InstallInfo.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "core/settings.h"
 #include "release_fixture.h"
 

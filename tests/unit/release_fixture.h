@@ -13,7 +13,9 @@
 
 #include "core/manifest.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/encoding.h"
+#include "base/text.h"
+#include "download/manifest_download.h"
 #include "download/md5.h"
 #include "platform/fake/fake_files.h"
 #include "platform/fake/fake_http.h"
@@ -57,6 +59,7 @@ public:
 
     FakeMachine() {
         ResetManifestFetchedForTest();
+        SetManifestFetcher(&ManifestDownload());
         OnRead(nullptr);
     }
     ~FakeMachine() { ResetManifestFetchedForTest(); }

@@ -2,8 +2,9 @@
 
 #include <map>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/encoding.h"
+#include "base/text.h"
 #include "download/release_manifest.h"
 
 using namespace tide;

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/ArchAwareRegistry.h"
-#include "core/error.h"
+#include "base/error.h"
+#include "core/process_arch.h"
 #include "core/settings.h"
 #include "platform/fake/fake_registry.h"
 

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/encoding.h"
+#include "base/text.h"
 
 using namespace tide;
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <thread>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "download/URLFetcher2.h"
 #include "download/md5.h"
 #include "platform/fake/fake_clock.h"

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "core/InstallInfo.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "core/manifest.h"
 #include "platform/fake/fake_files.h"
 #include "platform/fake/fake_registry.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/Tidestart.h"
+#include "app/program.h"
 #include "download/verification.h"
 #include "platform/fake/fake_files.h"
 #include "platform/fake/fake_ui.h"

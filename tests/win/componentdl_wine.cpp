@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "core/Tidestart.h"
-#include "core/error.h"
+#include "base/error.h"
 #include "core/layout.h"
 #include "core/manifest.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "download/ComponentDL.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
+#include "download/manifest_download.h"
 #include "release_test_support.h"
 
 using namespace tide;
@@ -62,6 +63,7 @@ bool Running(TDownloadStatus s) { return s == DOWNLOAD_IN_PROGRESS || s == ABORT
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    SetManifestFetcher(&ManifestDownload());
     if (argc != 7) {
         fwprintf(stderr, L"usage: componentdl_wine.exe /i MANIFEST_URL INSTALL_DIR ALT_PATH COMPONENTS ABORT_MS\n");
         return 2;

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "core/Tidestart.h"
-#include "core/text.h"
+#include "base/encoding.h"
+#include "base/text.h"
 
 int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i)

@@ -10,16 +10,18 @@
 // most 3 seconds and says whether a quit request ended it.
 #include <windows.h>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "core/manifest.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/environment.h"
+#include "download/manifest_download.h"
 #include "release_test_support.h"
 
 using namespace tide;
 using namespace tide::wintest;
 
 int wmain(int, wchar_t**) {
+    SetManifestFetcher(&ManifestDownload());
     ResultFile out(EnvVar(L"TIDETEST_OUT"));
     AppPathGuard guard(EnvVar(L"TIDETEST_APPDIR"));
     int lookups = StrToIntDef(EnvVar(L"TIDETEST_LOOKUPS"), 1);

@@ -11,7 +11,8 @@
 
 #include "core/ArchAwareRegistry.h"
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/encoding.h"
+#include "base/text.h"
 
 namespace tide::wintest {
 

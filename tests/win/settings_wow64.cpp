@@ -14,7 +14,8 @@
 #include <string>
 
 #include "core/ArchAwareRegistry.h"
-#include "core/error.h"
+#include "base/error.h"
+#include "core/process_arch.h"
 #include "core/settings.h"
 #include "report.h"
 

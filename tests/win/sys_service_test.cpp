@@ -24,7 +24,8 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "core/text.h"
+#include "base/encoding.h"
+#include "base/text.h"
 #include "platform/message_box.h"
 #include "platform/services.h"
 #include "platform/win32/win32_util.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "download/URLFetcher2.h"
 #include "download/md5.h"
 #include "platform/files.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "download/URLFetcher2.h"
 #include "platform/progress.h"
 

@@ -7,8 +7,9 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/encoding.h"
+#include "base/text.h"
 
 namespace fs = std::filesystem;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace tide::platform::fake {
 namespace {

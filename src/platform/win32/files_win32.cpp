@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "core/error.h"
-#include "core/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/win32/win32_util.h"
 

@@ -1,6 +1,7 @@
 // Which function runs each mode. Each mode's unit adds itself here when it
 // lands.
-#include "core/Tidestart.h"
+#include "app/program.h"
+#include "download/manifest_download.h"
 #include "download/verification.h"
 
 namespace tide {
@@ -9,6 +10,11 @@ ModeHandlers DefaultModeHandlers() {
     ModeHandlers h;
     h.testIni = VerifyManifestFiles;
     return h;
+}
+
+int RunProgram() {
+    SetManifestFetcher(&ManifestDownload());
+    return RunTidestart(DefaultModeHandlers());
 }
 
 }  // namespace tide

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "core/Tidestart.h"
+#include "app/program.h"
 
 namespace {
 
@@ -24,6 +24,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    tide::RunTidestart(tide::DefaultModeHandlers());
-    return 0;
+    return tide::RunProgram();
 }

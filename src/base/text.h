@@ -29,9 +29,4 @@ int32_t StrToIntDef(const std::wstring& s, int32_t def);
 // printf-style formatting with "." as decimal separator whatever the locale.
 std::wstring Format(const wchar_t* fmt, ...);
 
-std::string WideToUtf8(const std::wstring& s);
-std::wstring Utf8ToWide(const std::string& s);
-// One character per byte, byte n becoming code point n.
-std::wstring Latin1ToWide(const std::string& s);
-
 }  // namespace tide

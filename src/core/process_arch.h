@@ -1,0 +1,17 @@
+// The probes of the process and machine architecture: whether this 32-bit
+// process runs under WOW64 and what the machine's own processor is.
+#pragma once
+
+#include <string>
+
+namespace tide {
+
+// True when this 32-bit process runs on 64-bit Windows. Throws tide::Error
+// "IsWow64: bad process handle" when the probe itself fails.
+bool IsWow64();
+// PROCESSOR_ARCHITECTURE code of the machine (6 IA-64, 9 AMD64).
+int NativeProcessorArchitecture();
+// "x86", "x64", "ia64", or empty text for another processor.
+std::wstring NativeArchString();
+
+}  // namespace tide
