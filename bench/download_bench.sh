@@ -10,7 +10,16 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 root=${1:-${TIDE_BUILD_ROOT:-$here/build}}
 export TIDE_SOURCE_DIR=$here TIDE_NATIVE_BUILD=$root/native TIDE_WIN32_BUILD=$root/win32 TIDE_WIN64_BUILD=$root/win64
+# A prefix and state of its own, set up by the harness like a test run (its
+# desktop and services start with a display and away from this script's
+# output, which a pipe such as "| tail" would otherwise wait on for ever)
+# and stopped when the benchmark ends, so nothing of it is left to a later
+# run.
+export TIDE_WINEPREFIX=${TIDE_BENCH_WINEPREFIX:-/var/cache/tidestart/wineprefix-bench}
+export TIDE_WINE_STATE=${TIDE_BENCH_WINE_STATE:-/tmp/tidestart-wine-state-bench}
+bash "$here/tests/wine/harness/start.sh" </dev/null >/dev/null
 source "$here/tests/wine/harness/lib.sh"
+on_exit "bash '$here/tests/wine/harness/stop.sh' </dev/null >/dev/null 2>&1"
 exe=$W64/download_bench.exe
 [ -f "$exe" ] || fail "$exe not built (scripts/build.sh)"
 runs=${RUNS:-5}
