@@ -8,3 +8,10 @@ for d in $imports; do
   case "$d" in libstdc++*|libgcc*|libwinpthread*) fail "ships a runtime DLL: $d";; esac
 done
 pass "PE32 GUI, static runtime"
+# Shipped stripped: no symbol table and no debug sections; the symbols are
+# kept beside it in Tidestart.debug.
+headers=$(i686-w64-mingw32-objdump -h "$W32/Tidestart.exe")
+echo "$headers" | grep -q '\.debug_' && fail "Tidestart.exe carries debug sections"
+[ -n "$(i686-w64-mingw32-nm "$W32/Tidestart.exe" 2>/dev/null)" ] && fail "Tidestart.exe carries a symbol table"
+[ -s "$W32/Tidestart.debug" ] || fail "no Tidestart.debug beside it"
+pass "stripped ($(stat -c %s "$W32/Tidestart.exe") bytes; symbols in Tidestart.debug)"
