@@ -16,19 +16,19 @@ run() { "$@" >>"$log" 2>&1 || { echo "setup: failed: $* (see $log)"; tail -n 30 
 # The package index can fail for one architecture or one server while the
 # rest loads: try a few times, then go on with what is there. The installs
 # that follow tell whether it was enough.
-apt_update() {
-  local i
-  for i in 1 2 3; do
+apt_update() {  # [tries]
+  local i tries=${1:-3}
+  for ((i = 1; i <= tries; i++)); do
     apt-get update -qq >>"$log" 2>&1 && return 0
-    say "apt-get update failed (try $i of 3)"
-    sleep $((i * 5))
+    say "apt-get update failed (try $i of $tries)"
+    [ "$i" -lt "$tries" ] && sleep $((i * 5))
   done
   say "going on with the package index as it is"
 }
 # Installs with a few tries (a mirror can drop a connection).
 apt_install() {
   local i
-  for i in 1 2 3; do
+  for ((i = 1; i <= ${apt_install_tries:-3}; i++)); do
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >>"$log" 2>&1 && return 0
     sleep $((i * 3))
   done
@@ -50,17 +50,23 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install o
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 have_i386=$(dpkg --print-foreign-architectures | grep -c '^i386$' || true)
-updated=0
-if [ "${#missing[@]}" -gt 0 ] || [ "$have_i386" = 0 ] || ! installed "$wine32"; then
-  say "installing $(( ${#missing[@]} )) Debian packages and the 32-bit Wine (log: $log)"
+if [ "${#missing[@]}" -gt 0 ] || [ "$have_i386" = 0 ]; then
+  say "installing ${#missing[@]} Debian packages and the 32-bit Wine (log: $log)"
   [ "$have_i386" = 0 ] && run dpkg --add-architecture i386
-  apt_update; updated=1
+  apt_update 3
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_install "${missing[@]}" || { say "failed: apt-get install ${missing[*]} (see $log)"; tail -n 30 "$log"; exit 1; }
   fi
-  if ! installed "$wine32"; then
-    apt_install "$wine32" || say "the 32-bit Wine ($wine32) cannot be installed here; the tests that run the 32-bit product are skipped and the main job runs the x86_64 build (see $log)"
-  fi
+  wine32_tries=3
+elif ! installed "$wine32"; then
+  # Only the 32-bit Wine is missing (an earlier run could not install it):
+  # one quick try, so that a run stays quick while its index is broken.
+  apt_update 1
+  wine32_tries=1
+fi
+if ! installed "$wine32" && [ -n "${wine32_tries:-}" ]; then
+  apt_install_tries=$wine32_tries apt_install "$wine32" ||
+    say "the 32-bit Wine ($wine32) cannot be installed here; the tests that run 32-bit programs are skipped and the main job runs the x86_64 build (see $log)"
 fi
 if installed "$wine32"; then echo wine32=yes > "$status"; else echo wine32=no > "$status"; fi
 
@@ -81,8 +87,12 @@ if installed "$wine32"; then
       magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x03\x00'
       echo ":qemu-i386-tide-dyn:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" > /proc/sys/fs/binfmt_misc/register
     fi
-    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { say "cannot run i386 executables"; exit 1; }
-    echo i386=qemu >> "$status"
+    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+      echo i386=qemu >> "$status"
+    else
+      say "this machine cannot run i386 executables, not even through qemu; the tests that run 32-bit programs are skipped"
+      echo i386=none >> "$status"
+    fi
   fi
 fi
 

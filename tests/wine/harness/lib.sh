@@ -50,9 +50,14 @@ wine_run() {
 # For tests that run 32-bit Windows programs: skipped (exit 77) where the
 # 32-bit Wine could not be installed (scripts/setup.sh says so).
 need_wine32() {
-  [ -x /usr/lib/wine/wine ] && return 0
-  echo "skipped: the 32-bit Wine (wine32:i386) is not installed on this machine, so 32-bit programs cannot run (scripts/setup.sh could not install it; see /tmp/tidestart-setup.log)"
-  exit 77
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "skipped: the 32-bit Wine (wine32:i386) is not installed on this machine, so 32-bit programs cannot run (scripts/setup.sh could not install it; see /tmp/tidestart-setup.log)"
+    exit 77
+  fi
+  if grep -qs '^i386=none' "${TIDE_SETUP_STATUS:-/opt/tidestart/setup-status}"; then
+    echo "skipped: this machine cannot run i386 programs, not even through qemu (see scripts/setup.sh)"
+    exit 77
+  fi
 }
 
 # How this machine runs i386 Linux programs, Wine's 32-bit loader among
