@@ -11,4 +11,13 @@ std::wstring Utf8ToWide(const std::string& s);
 // One character per byte, byte n becoming code point n.
 std::wstring Latin1ToWide(const std::string& s);
 
+// The bytes of a text file: UTF-8 or UTF-16 (either order) when it starts
+// with their byte-order mark, else the ANSI code page. The ANSI code page
+// is Windows-1252 throughout the program, for reading and writing alike, so
+// that what it writes reads back the same on every machine; bytes that
+// code page leaves undefined keep their own value.
+std::wstring DecodeText(const std::string& bytes);
+// Text as ANSI (Windows-1252) bytes; a character it cannot hold becomes "?".
+std::string WideToAnsi(const std::wstring& s);
+
 }  // namespace tide

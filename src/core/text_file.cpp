@@ -1,0 +1,48 @@
+#include "core/text_file.h"
+
+#include "base/encoding.h"
+#include "base/error.h"
+#include "platform/files.h"
+
+namespace tide {
+
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    std::wstring cur;
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            lines.push_back(cur);
+            cur.clear();
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) lines.push_back(cur);
+    return lines;
+}
+
+std::vector<std::wstring> ReadTextLines(const std::wstring& path) {
+    auto file = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!file) throw IoError(L"Cannot open file " + path);
+    std::string bytes(static_cast<size_t>(file->Size()), '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        size_t n = file->Read(&bytes[got], bytes.size() - got);
+        if (n == 0) break;
+        got += n;
+    }
+    bytes.resize(got);
+    return SplitLines(DecodeText(bytes));
+}
+
+void WriteTextLines(const std::wstring& path, const std::vector<std::wstring>& lines) {
+    std::string bytes;
+    for (const auto& line : lines) bytes += WideToAnsi(line) + "\r\n";
+    auto file = platform::Files().Open(path, platform::OpenMode::CreateAlways, platform::Share::None);
+    if (!file) throw IoError(L"Cannot create file " + path);
+    file->Write(bytes.data(), bytes.size());
+}
+
+}  // namespace tide

@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "base/encoding.h"
+#include "core/text_file.h"
+#include "release_fixture.h"
+
+using namespace tide;
+using tide::testing::FakeMachine;
+
+TEST(TextFile, ReadsByByteOrderMarkAndSplitsEveryBreak) {
+    FakeMachine m;
+    const std::wstring path = L"C:\\t\\f.txt";
+    m.fs.MakeDirectory(L"C:\\t");
+    const std::vector<std::wstring> abc{L"a\u00E9", L"", L"b", L"c"};
+    struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"ANSI, CR LF", "a\xE9\r\n\r\nb\r\nc\r\n"},
+        {"ANSI, LF and a lone CR, no final break", "a\xE9\n\rb\nc"},
+        {"UTF-8 mark", "\xEF\xBB\xBF" "a\xC3\xA9\r\n\r\nb\r\nc"},
+        {"UTF-16LE mark", std::string("\xFF\xFE" "a\0\xE9\0\r\0\n\0\n\0b\0\r\0c\0", 18)},
+    };
+    for (const auto& c : cases) {
+        m.WriteFile(path, c.bytes);
+        EXPECT_EQ(ReadTextLines(path), abc) << c.name;
+    }
+}
+
+TEST(TextFile, WritesAnsiWithoutMarkEveryLineEndedByCrLf) {
+    FakeMachine m;
+    m.fs.MakeDirectory(L"C:\\t");
+    m.WriteFile(L"C:\\t\\f.txt", "old content that is longer");
+    WriteTextLines(L"C:\\t\\f.txt", {L"set X=\u00E9\u20AC", L"", L"\u4E00"});
+    std::string bytes;
+    ASSERT_TRUE(m.ReadFile(L"C:\\t\\f.txt", bytes));
+    EXPECT_EQ(bytes, "set X=\xE9\x80\r\n\r\n?\r\n");
+    EXPECT_THROW(ReadTextLines(L"C:\\t\\missing.txt"), IoError);
+}
