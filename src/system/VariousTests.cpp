@@ -1,12 +1,10 @@
 #include "system/VariousTests.h"
 
-#include <chrono>
-#include <thread>
-
 #include "core/InstallInfo.h"
 #include "core/process_arch.h"
 #include "core/settings.h"
 #include "base/text.h"
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -74,16 +72,15 @@ bool ServerRunning() { return PortAnswering(ServerPort()); }
 
 bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
     platform::FileSystem& fs = platform::Files();
+    platform::Clock& clock = platform::SystemClock();
     if (!fs.FileExists(path)) return false;
-    auto start = std::chrono::steady_clock::now();
+    uint64_t start = clock.TickMs();
     for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFileReleasePollMs));
+        clock.SleepMs(kFileReleasePollMs);
         if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
         // Deleted meanwhile: there is nothing left to wait for.
         if (!fs.FileExists(path)) return false;
-        if (timeoutMs != kWaitForever &&
-            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs))
-            return false;
+        if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
     }
 }
 
