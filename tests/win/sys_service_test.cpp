@@ -4,7 +4,8 @@
 //
 //   sys_service_test.exe service NAME PORT   the service cases (NAME is an
 //       installed tidesvc listening on PORT once started)
-//   sys_service_test.exe probes              the probes on this system
+//   sys_service_test.exe probes              the probes on this system, and
+//       the deletion of a registry key with subkeys
 //   sys_service_test.exe xp                  ServerURL when Windows reports
 //       a version before Vista
 //   sys_service_test.exe open-missing        OpenServiceConnection of a name
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ArchAwareRegistry.h"
 #include "core/settings.h"
 #include "base/encoding.h"
 #include "base/text.h"
@@ -263,6 +265,35 @@ void ProbeCases() {
     DeleteFileW(path.c_str());
 }
 
+// A write-only accessor deletes a key with subkeys, through the base
+// deletion and through RegDeleteKeyExW in the 64-bit view.
+void RegistryCases() {
+    const std::wstring key = L"Software\\TidestartTest" + std::to_wstring(GetCurrentProcessId());
+    const struct {
+        uint32_t access;
+        const char* name;
+    } cases[] = {
+        {KEY_WRITE, "DeleteKey with KEY_WRITE removes subkeys"},
+        {KEY_WRITE | KEY_WOW64_64KEY, "DeleteKey with KEY_WRITE in the 64-bit view removes subkeys"},
+    };
+    for (const auto& c : cases) {
+        HKEY h = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, (key + L"\\A\\B").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                        nullptr);
+        RegCloseKey(h);
+        TArchAwareRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        reg.TRegistry::SetAccess(c.access);  // the view flag as under WOW64
+        bool ok = reg.DeleteKey(L"\\" + key);
+        bool gone = RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) == ERROR_FILE_NOT_FOUND;
+        if (!gone) {
+            RegCloseKey(h);
+            RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        }
+        Check(ok && gone, c.name);
+    }
+}
+
 void XpCases() {
     TOSVersionInfo info;
     GetOSVersion(info);
@@ -294,6 +325,7 @@ int wmain(int argc, wchar_t** argv) {
         ServiceCases(argv[2], std::stoi(argv[3]));
     } else if (mode == L"probes") {
         ProbeCases();
+        RegistryCases();
     } else if (mode == L"xp") {
         XpCases();
     } else {
