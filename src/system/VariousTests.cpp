@@ -15,6 +15,9 @@ namespace {
 constexpr uint32_t kVersionRecordSize = 276;
 constexpr uint32_t kNetBiosNameBuffer = 16;
 constexpr int kDefaultServerPort = 8080;
+// The open fails this way only while someone else holds the file.
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorLockViolation = 33;
 }  // namespace
 
 TOSVersionInfo& GetOSVersion(TOSVersionInfo& info) {
@@ -78,8 +81,10 @@ bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
     for (;;) {
         clock.SleepMs(kFileReleasePollMs);
         if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
-        // Deleted meanwhile: there is nothing left to wait for.
-        if (!fs.FileExists(path)) return false;
+        // Any other failure (a read-only file, no rights, the file deleted
+        // meanwhile) does not go away by waiting.
+        uint32_t error = fs.LastError();
+        if (error != kErrorSharingViolation && error != kErrorLockViolation) return false;
         if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
     }
 }

@@ -262,15 +262,44 @@ TEST_F(FileRelease, TheBoundEndsTheWait) {
     held.reset();
 }
 
-// A file that exists at the first look and is gone after the first failed
-// open (deleted by whoever held it).
+// A file that exists at the first look and is gone at the first open
+// (deleted by whoever held it).
 struct VanishingFile : platform::fake::TempFileSystem {
     int looks = 0;
     bool FileExists(const std::wstring&) override { return ++looks == 1; }
     std::unique_ptr<platform::File> Open(const std::wstring&, platform::OpenMode, platform::Share) override {
         return nullptr;
     }
+    uint32_t LastError() override { return 2; }  // ERROR_FILE_NOT_FOUND
 };
+
+// An existing file whose every open fails with the given error.
+struct RefusingFs : platform::fake::TempFileSystem {
+    uint32_t error = 0;
+    int opens = 0;
+    bool FileExists(const std::wstring&) override { return true; }
+    std::unique_ptr<platform::File> Open(const std::wstring&, platform::OpenMode, platform::Share) override {
+        ++opens;
+        return nullptr;
+    }
+    uint32_t LastError() override { return error; }
+};
+
+TEST(FileReleaseRefused, OnlyAnotherHoldersSharingOrLockKeepsItWaiting) {
+    const struct {
+        uint32_t error;
+        int opens;  // within a bound of 1000 ms
+    } cases[] = {{32, 4}, {33, 4}, {5, 1}, {2, 1}};  // sharing, lock, access denied (read-only), not found
+    for (const auto& c : cases) {
+        platform::fake::FakeClock clock;
+        ScopedPort<platform::Clock> clockPort{clock};
+        RefusingFs fs;
+        ScopedPort<platform::FileSystem> port{fs};
+        fs.error = c.error;
+        EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\a.exe", 1000));
+        EXPECT_EQ(fs.opens, c.opens) << "error " << c.error;
+    }
+}
 
 TEST(FileReleaseGone, ADeletedFileEndsAnUnboundedWait) {
     platform::fake::FakeClock clock;
@@ -280,7 +309,7 @@ TEST(FileReleaseGone, ADeletedFileEndsAnUnboundedWait) {
     uint64_t t0 = clock.TickMs();
     EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\b.exe"));
     EXPECT_LT(clock.TickMs() - t0, 600u);
-    EXPECT_EQ(fs.looks, 2);
+    EXPECT_EQ(fs.looks, 1);  // the failed open tells, no second look needed
 }
 
 }  // namespace
