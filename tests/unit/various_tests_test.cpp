@@ -142,13 +142,13 @@ TEST_F(Probes, ServerUrlBeforeVistaIsTheNetBiosName) {
 struct Listener {
     int fd = -1;
     int port = 0;
-    Listener() {
+    explicit Listener(int backlog = 4) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
+        listen(fd, backlog);
         socklen_t len = sizeof a;
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
@@ -173,6 +173,19 @@ TEST(PortAnswering, AnyListenerAnswersAndAFreePortIsRefusedAtOnce) {
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
     EXPECT_FALSE(PortAnswering(0));
     EXPECT_FALSE(PortAnswering(70000));
+}
+
+// The probes run on the window thread: a listener that does not answer (its
+// queue is full, so the kernel drops the attempt) holds the probe only for
+// its short time-out, well under the second the countdown ticks at.
+TEST(PortAnswering, ASilentListenerIsGivenUpWithinAQuarterSecond) {
+    Listener l(0);
+    ASSERT_TRUE(PortAnswering(l.port));  // never accepted: it fills the queue
+    auto t0 = Clock::now();
+    EXPECT_FALSE(PortAnswering(l.port));
+    auto took = Clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(150));  // really unanswered, not refused
+    EXPECT_LT(took, std::chrono::milliseconds(600));
 }
 
 TEST_F(Probes, ServerRunningProbesTheServerPort) {

@@ -114,13 +114,13 @@ std::string HttpGet(int port) {
 struct Listener {
     SOCKET s = INVALID_SOCKET;
     int port = 0;
-    Listener() {
+    explicit Listener(int backlog = 4) {
         s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in a = {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(s, 4);
+        listen(s, backlog);
         int len = sizeof a;
         getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
@@ -234,6 +234,17 @@ void ProbeCases() {
     long long ms = MsSince(t0);
     Check(!answered && ms < 100, "PortAnswering: a free port is refused in under 100 ms", Ms(ms));
     std::printf("  refused after %lld ms\n", ms);
+    {
+        // A listener that never accepts, its queue full after one probe: the
+        // next probe gets no answer and gives up after its time-out.
+        Listener l(0);
+        bool first = PortAnswering(l.port);
+        t0 = Clock::now();
+        answered = PortAnswering(l.port);
+        ms = MsSince(t0);
+        Check(first && !answered && ms < 600, "PortAnswering: a silent listener is given up in under 600 ms", Ms(ms));
+        std::printf("  given up after %lld ms\n", ms);
+    }
 
     // The file-release wait on real files.
     wchar_t tmp[MAX_PATH];
