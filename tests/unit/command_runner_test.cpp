@@ -3,6 +3,7 @@
 // what is asked of process creation, the responsive waits, start failures.
 #include <gtest/gtest.h>
 
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/fake/fake_system.h"
 #include "platform/fake/fake_ui.h"
@@ -120,6 +121,23 @@ TEST_F(CommandRunner, OutputWrittenJustBeforeTheEndIsNotLost) {
         EXPECT_TRUE(r.RunCommand(L"C:\\p.exe", L"", L""));
         EXPECT_EQ(sl, (TStringList{L"first", L"last"})) << "run " << i;
     }
+}
+
+TEST_F(CommandRunner, AnHeirThatKeepsWritingIsCutOffByTheDrainLimit) {
+    // The drain is timed on the clock port; every reading of this clock
+    // moves it on 10 ms.
+    platform::fake::FakeClock clock;
+    clock.SetStep(10);
+    ScopedPort<platform::Clock> clockPort{clock};
+    FakeProgram prog{0, {"a\r\n", "more\r\n"}, 0, 1};
+    prog.heirKeepsWriting = true;
+    procs.Queue(prog);
+    TCommandRunner r(true);
+    r.sb = &status;
+    uint64_t t0 = clock.TickMs();
+    EXPECT_TRUE(r.RunCommand(L"C:\\p.exe", L"", L""));
+    EXPECT_GE(clock.TickMs() - t0, 1000u);
+    EXPECT_EQ(status.Last(), L"more");
 }
 
 TEST_F(CommandRunner, NonZeroExitCodeIsFailureWithoutAMessage) {

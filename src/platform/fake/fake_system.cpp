@@ -58,6 +58,12 @@ public:
                 }
                 return PipeRead::Data;
             }
+            if (ended_ && program_.heirKeepsWriting && !program_.output.empty()) {
+                const std::string& chunk = program_.output.back();
+                got = std::min(max, chunk.size());
+                chunk.copy(buffer, got);
+                return PipeRead::Data;
+            }
             // The program's copy of the write end goes with the program.
             if (ended_ && !writeOpen_) return PipeRead::Closed;
         }

@@ -26,6 +26,9 @@ struct FakeProgram {
     // The output shows up in the pipe only once the program has ended (as
     // when it writes its last lines just before it exits).
     bool outputAfterExit = false;
+    // Something the program started keeps its copy of the pipe and, once
+    // the program has ended, writes its last chunk again and again.
+    bool heirKeepsWriting = false;
 };
 
 class FakeProcesses : public Processes {
