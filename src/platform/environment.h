@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "platform/port.h"
 
 namespace tide::platform {
@@ -12,8 +13,10 @@ namespace tide::platform {
 class Environment {
 public:
     virtual ~Environment() = default;
-    // Arguments, index 0 being the program path.
-    virtual std::vector<std::wstring> Arguments() = 0;
+    // The command line exactly as the process was started with it.
+    virtual std::wstring CommandLine() = 0;
+    // Its arguments, index 0 being the program path.
+    std::vector<std::wstring> Arguments() { return SplitCommandLine(CommandLine()); }
     // Empty text for a missing variable.
     virtual std::wstring Variable(const std::wstring& name) = 0;
     // Full path of the running executable.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/command_line.h"
 #include "core/Tidestart.h"
 #include "platform/fake/fake_ui.h"
 
@@ -20,6 +21,30 @@ TEST(Entry, SelectModeComparesTheLowerCasedWholeArgument) {
     for (const wchar_t* a : {L"", L"/uninstalls", L"/uninstal", L" /uninstall", L"/uninstall ", L"uninstall",
                              L"-uninstall", L"/i", L"/I", L"/u", L"/testini2", L"/do uninstall"})
         EXPECT_EQ(SelectMode(a), Mode::Installer) << a;
+}
+
+TEST(Entry, CommandLineSplitsAtBlanksOutsideQuotesAndKeepsBackslashes) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::wstring> args;
+    } kCases[] = {
+        // The second uninstall stage: a quoted directory ending in a backslash.
+        {L"C:\\Temp\\Tideclean.EXE /DOUNINSTALL \"C:\\Temp\\Tidestart.exe\" \"C:\\Program Files\\Tidewell\\\"",
+         {L"C:\\Temp\\Tideclean.EXE", L"/DOUNINSTALL", L"C:\\Temp\\Tidestart.exe", L"C:\\Program Files\\Tidewell\\"}},
+        {L"\"C:\\Program Files\\Tidewell\\Tidestart.exe\" /UNINSTALL",
+         {L"C:\\Program Files\\Tidewell\\Tidestart.exe", L"/UNINSTALL"}},
+        {L"T.exe /testini \"C:\\My Files\\downloader.ini\" \"C:\\My Files\\\"",
+         {L"T.exe", L"/testini", L"C:\\My Files\\downloader.ini", L"C:\\My Files\\"}},
+        {L"T.exe /u \"D:\\comp\\\" /i x", {L"T.exe", L"/u", L"D:\\comp\\", L"/i", L"x"}},
+        {L"T.exe /u D:\\comp\\ \\\\srv\\share\\\\", {L"T.exe", L"/u", L"D:\\comp\\", L"\\\\srv\\share\\\\"}},
+        {L"  T.exe \t /i\t\t\"http://h/a b\"  ", {L"T.exe", L"/i", L"http://h/a b"}},
+        {L"T.exe /i \"\"", {L"T.exe", L"/i", L""}},
+        {L"T.exe \"a\"b\"c d\"e", {L"T.exe", L"abc de"}},
+        {L"T.exe \"C:\\open run", {L"T.exe", L"C:\\open run"}},
+        {L"", {}},
+        {L"   ", {}},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
 }
 
 TEST(Entry, OnlyArgumentOneSelectsTheMode) {

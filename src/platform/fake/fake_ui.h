@@ -17,7 +17,7 @@ using platform::ShownBox;
 
 class FakeEnvironment : public Environment {
 public:
-    std::vector<std::wstring> Arguments() override;
+    std::wstring CommandLine() override;
     std::wstring Variable(const std::wstring& name) override;
     std::wstring ExecutablePath() override;
     void SetApplicationTitle(const std::wstring& title) override;
@@ -26,14 +26,17 @@ public:
     bool QuitRequested() override;
     void ProcessMessages() override;
 
-    void SetArguments(std::vector<std::wstring> args);
+    void SetCommandLine(const std::wstring& line);
+    // A command line of these arguments, each quoted when empty or holding a
+    // blank (none may hold a double quote).
+    void SetArguments(const std::vector<std::wstring>& args);
     void SetVariable(const std::wstring& name, const std::wstring& value);
     void SetExecutablePath(const std::wstring& path);
     int ProcessMessagesCalls();
 
 private:
     std::mutex mu_;
-    std::vector<std::wstring> args_{L"C:\\Downloads\\Tidestart.exe"};
+    std::wstring commandLine_ = L"C:\\Downloads\\Tidestart.exe";
     std::map<std::wstring, std::wstring> vars_;
     std::wstring exe_ = L"C:\\Downloads\\Tidestart.exe";
     std::wstring title_;

@@ -1,6 +1,5 @@
 // Message boxes, the process environment and version resources on Windows.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <mutex>
 #include <vector>
@@ -47,14 +46,7 @@ public:
 
 class Win32Environment : public Environment {
 public:
-    std::vector<std::wstring> Arguments() override {
-        int argc = 0;
-        LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-        std::vector<std::wstring> out;
-        for (int i = 0; argv && i < argc; ++i) out.emplace_back(argv[i]);
-        if (argv) LocalFree(argv);
-        return out;
-    }
+    std::wstring CommandLine() override { return GetCommandLineW(); }
     std::wstring Variable(const std::wstring& name) override {
         DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
         if (n == 0) return std::wstring();
