@@ -1,5 +1,5 @@
 // Process environment: command line, environment variables, application-wide
-// settings made at start-up, and the request to quit.
+// settings made at start-up, the request to quit and the message loop.
 #pragma once
 
 #include <string>
@@ -23,12 +23,18 @@ public:
     virtual std::wstring ExecutablePath() = 0;
     virtual void SetApplicationTitle(const std::wstring& title) = 0;
     virtual std::wstring ApplicationTitle() = 0;
-    // Asks the message loop to end; takes effect when control returns to it.
+    // Asks the message loop of the window thread (the thread that started
+    // the program) to end; takes effect when control returns to it. Any
+    // thread may ask. While a message box of the window thread is up, the
+    // request waits until the box has closed.
     virtual void RequestQuit() = 0;
     virtual bool QuitRequested() = 0;
     // Handles the window messages that are waiting (keeps windows alive
     // during long waits on the main thread).
     virtual void ProcessMessages() = 0;
+    // Runs the message loop of the window thread until a quit request
+    // reaches it.
+    virtual void RunMessageLoop() = 0;
 };
 
 inline Environment& Env() { return Port<Environment>::Get(); }

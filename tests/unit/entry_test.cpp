@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "base/command_line.h"
 #include "core/Tidestart.h"
 #include "platform/fake/fake_ui.h"
@@ -94,4 +96,13 @@ TEST(Entry, AgentNameCarriesTheRunningExecutablesVersion) {
     EXPECT_EQ(AgentName(), L"Tidewell Downloader V ");
     vi.Set(L"C:\\Downloads\\Tidestart.exe", {(1u << 16) | 5u, (2u << 16) | 409u});
     EXPECT_EQ(AgentName(), L"Tidewell Downloader V 1.5.2.409");
+}
+
+TEST(Entry, AQuitRequestFromAnotherThreadEndsTheMessageLoop) {
+    FakeEnvironment env;
+    ScopedPort<Environment> pe(env);
+    std::thread other([] { Env().RequestQuit(); });
+    Env().RunMessageLoop();
+    other.join();
+    EXPECT_TRUE(env.QuitRequested());
 }

@@ -31,6 +31,7 @@ std::wstring FakeEnvironment::ApplicationTitle() {
 void FakeEnvironment::RequestQuit() {
     std::lock_guard<std::mutex> lock(mu_);
     quit_ = true;
+    quitChanged_.notify_all();
 }
 
 bool FakeEnvironment::QuitRequested() {
@@ -41,6 +42,11 @@ bool FakeEnvironment::QuitRequested() {
 void FakeEnvironment::ProcessMessages() {
     std::lock_guard<std::mutex> lock(mu_);
     ++pumps_;
+}
+
+void FakeEnvironment::RunMessageLoop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    quitChanged_.wait(lock, [this] { return quit_; });
 }
 
 void FakeEnvironment::SetCommandLine(const std::wstring& line) {

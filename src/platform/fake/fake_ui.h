@@ -2,6 +2,7 @@
 // resources. Each records what the logic asked of it so tests can look.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -25,6 +26,8 @@ public:
     void RequestQuit() override;
     bool QuitRequested() override;
     void ProcessMessages() override;
+    // Waits until a quit is requested (from any thread).
+    void RunMessageLoop() override;
 
     void SetCommandLine(const std::wstring& line);
     // A command line of these arguments, each quoted when empty or holding a
@@ -36,6 +39,7 @@ public:
 
 private:
     std::mutex mu_;
+    std::condition_variable quitChanged_;
     std::wstring commandLine_ = L"C:\\Downloads\\Tidestart.exe";
     std::map<std::wstring, std::wstring> vars_;
     std::wstring exe_ = L"C:\\Downloads\\Tidestart.exe";
