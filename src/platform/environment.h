@@ -2,6 +2,7 @@
 // settings made at start-up, the request to quit and the message loop.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,30 @@ public:
     // during long waits on the main thread).
     virtual void ProcessMessages() = 0;
     // Runs the message loop of the window thread until a quit request
-    // reaches it.
+    // reaches it. An error that a window procedure or timer handler passed
+    // on (RunHandler) is raised again once the loop has ended.
     virtual void RunMessageLoop() = 0;
+    // Keeps the error for RunMessageLoop to raise (the first one wins) and
+    // requests the quit.
+    virtual void PassToMessageLoop(std::exception_ptr error) = 0;
 };
 
 inline Environment& Env() { return Port<Environment>::Get(); }
+
+// Runs the work of a window procedure or timer handler. An error must not
+// try to unwind through the window system's frames, which would end the
+// process or swallow it: it goes to the message loop instead, which ends
+// and raises it again for the handler at the top of the program. Returns
+// false when the work failed.
+template <class Work>
+bool RunHandler(Work&& work) noexcept {
+    try {
+        work();
+        return true;
+    } catch (...) {
+        Env().PassToMessageLoop(std::current_exception());
+        return false;
+    }
+}
 
 }  // namespace tide::platform

@@ -2,8 +2,10 @@
 
 #include <thread>
 
+#include "app/program.h"
 #include "base/command_line.h"
 #include "core/Tidestart.h"
+#include "core/manifest.h"
 #include "platform/fake/fake_ui.h"
 
 using namespace tide;
@@ -105,4 +107,38 @@ TEST(Entry, AQuitRequestFromAnotherThreadEndsTheMessageLoop) {
     Env().RunMessageLoop();
     other.join();
     EXPECT_TRUE(env.QuitRequested());
+}
+
+TEST(Entry, AnErrorThatEscapesTheModeIsShownAndTheExitCodeIsNotZero) {
+    const struct {
+        std::function<void()> mode;
+        std::wstring message;
+    } kCases[] = {
+        {[] { throw IoError(L"Cannot write C:\\Tidewell\\downloader.ini"); },
+         L"Cannot write C:\\Tidewell\\downloader.ini"},
+        {[] { throw ManifestError(L"FILE_SIZE is not a number"); }, L"FILE_SIZE is not a number"},
+        {[] { throw std::runtime_error("plain failure"); }, L"plain failure"},
+        {[] { throw 7; }, L"An unexpected error ended the program."},
+        // Raised in a timer handler: passed to the message loop, which ends
+        // and raises it again.
+        {[] {
+             RunHandler([] { throw Error(L"timer failed"); });
+             Env().RunMessageLoop();
+         },
+         L"timer failed"},
+    };
+    for (const auto& c : kCases) {
+        FakeEnvironment env;
+        RecordingMessageBoxes boxes;
+        ScopedPort<Environment> pe(env);
+        ScopedPort<MessageBoxes> pb(boxes);
+        ModeHandlers h;
+        h.installer = c.mode;
+        EXPECT_NE(RunModes(h), 0) << c.message;
+        auto shown = boxes.Shown();
+        ASSERT_EQ(shown.size(), 1u) << c.message;
+        EXPECT_EQ(shown[0].text, c.message);
+        EXPECT_EQ(shown[0].caption, L"Notice");
+        EXPECT_EQ(shown[0].icon, MbIcon::Error);
+    }
 }

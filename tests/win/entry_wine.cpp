@@ -1,4 +1,4 @@
-// The program's quit requests with the real ports.
+// The program's quit requests and its last handler with the real ports.
 // Run by tests/wine/entry.sh.
 //
 //   entry_wine.exe quit-from-thread   a second thread requests the quit; the
@@ -7,15 +7,21 @@
 //                                     No) is up: the box stays until it is
 //                                     answered, then the loop ends (run it
 //                                     under the robot, answering No)
+//   entry_wine.exe throw-in-mode      RunModes with a mode that raises
+//   entry_wine.exe throw-in-timer     RunModes with a mode whose timer
+//                                     handler raises inside the message loop
 //
-// Each prints one result line per case (report.h) and exits with the number
-// of failures.
+// The first two print one result line per case (report.h) and exit with the
+// number of failures; the last two end as the program would.
 #include <windows.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 
+#include "app/program.h"
+#include "base/error.h"
+#include "core/manifest.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "report.h"
@@ -63,11 +69,27 @@ int HeldQuit() {
     return gFailures;
 }
 
+void CALLBACK FailingTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    platform::RunHandler([] { throw ManifestError(L"FILE_SIZE of section [TW] is not a number."); });
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring what = argc > 1 ? argv[1] : L"";
     if (what == L"quit-from-thread") return QuitFromThread();
     if (what == L"held-quit") return HeldQuit();
-    return 64;
+    ModeHandlers h;
+    if (what == L"throw-in-mode") {
+        h.installer = [] { throw IoError(L"Cannot write Z:\\Tidewell\\downloader.ini"); };
+    } else if (what == L"throw-in-timer") {
+        h.installer = [] {
+            SetTimer(nullptr, 0, 50, FailingTimer);
+            platform::Env().RunMessageLoop();
+        };
+    } else {
+        return 64;
+    }
+    return RunModes(h);
 }

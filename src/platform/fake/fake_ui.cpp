@@ -45,8 +45,21 @@ void FakeEnvironment::ProcessMessages() {
 }
 
 void FakeEnvironment::RunMessageLoop() {
-    std::unique_lock<std::mutex> lock(mu_);
-    quitChanged_.wait(lock, [this] { return quit_; });
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        quitChanged_.wait(lock, [this] { return quit_; });
+        error.swap(loopError_);
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+void FakeEnvironment::PassToMessageLoop(std::exception_ptr error) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!loopError_) loopError_ = error;
+    }
+    RequestQuit();
 }
 
 void FakeEnvironment::SetCommandLine(const std::wstring& line) {

@@ -28,6 +28,7 @@ public:
     void ProcessMessages() override;
     // Waits until a quit is requested (from any thread).
     void RunMessageLoop() override;
+    void PassToMessageLoop(std::exception_ptr error) override;
 
     void SetCommandLine(const std::wstring& line);
     // A command line of these arguments, each quoted when empty or holding a
@@ -45,6 +46,7 @@ private:
     std::wstring exe_ = L"C:\\Downloads\\Tidestart.exe";
     std::wstring title_;
     bool quit_ = false;
+    std::exception_ptr loopError_;
     int pumps_ = 0;
 };
 

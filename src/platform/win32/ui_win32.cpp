@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -38,6 +39,7 @@ std::mutex gQuitMu;
 int gBoxesUp = 0;          // message boxes of the window thread now up
 bool gQuitHeld = false;    // a quit waiting for them to close
 int gHeldQuitCode = 0;
+std::exception_ptr gLoopError;
 
 // With gQuitMu held.
 void PostQuitToWindowThread(int code) {
@@ -147,6 +149,19 @@ public:
             DispatchMessageW(&msg);
         }
         gQuit = true;
+        std::exception_ptr error;
+        {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            error.swap(gLoopError);
+        }
+        if (error) std::rethrow_exception(error);
+    }
+    void PassToMessageLoop(std::exception_ptr error) override {
+        {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            if (!gLoopError) gLoopError = error;
+        }
+        RequestQuit();
     }
 };
 
