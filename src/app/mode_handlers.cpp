@@ -1,8 +1,14 @@
 // Which function runs each mode. Each mode's unit adds itself here when it
 // lands.
 #include "app/program.h"
+
+#include <exception>
+
+#include "base/encoding.h"
+#include "base/error.h"
 #include "download/manifest_download.h"
 #include "download/verification.h"
+#include "platform/message_box.h"
 
 namespace tide {
 
@@ -12,9 +18,24 @@ ModeHandlers DefaultModeHandlers() {
     return h;
 }
 
+int RunModes(const ModeHandlers& handlers) {
+    std::wstring message;
+    try {
+        return RunTidestart(handlers);
+    } catch (const Error& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = Utf8ToWide(e.what());
+    } catch (...) {
+        message = L"An unexpected error ended the program.";
+    }
+    platform::ShowMessage(message, L"Notice", platform::MbIcon::Error);
+    return 1;
+}
+
 int RunProgram() {
     SetManifestFetcher(&ManifestDownload());
-    return RunTidestart(DefaultModeHandlers());
+    return RunModes(DefaultModeHandlers());
 }
 
 }  // namespace tide

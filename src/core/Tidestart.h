@@ -31,7 +31,8 @@ struct ModeHandlers {
 };
 
 // Start-up steps after the framework is initialised: title, decimal
-// separator, mode dispatch. Returns the process exit code (always 0).
+// separator, mode dispatch. Returns the process exit code (0; an error that
+// escapes the mode is left to the caller).
 int RunTidestart(const ModeHandlers& handlers);
 
 }  // namespace tide

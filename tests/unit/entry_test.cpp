@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "app/program.h"
+#include "base/command_line.h"
 #include "core/Tidestart.h"
+#include "core/manifest.h"
 #include "platform/fake/fake_ui.h"
 
 using namespace tide;
@@ -20,6 +25,30 @@ TEST(Entry, SelectModeComparesTheLowerCasedWholeArgument) {
     for (const wchar_t* a : {L"", L"/uninstalls", L"/uninstal", L" /uninstall", L"/uninstall ", L"uninstall",
                              L"-uninstall", L"/i", L"/I", L"/u", L"/testini2", L"/do uninstall"})
         EXPECT_EQ(SelectMode(a), Mode::Installer) << a;
+}
+
+TEST(Entry, CommandLineSplitsAtBlanksOutsideQuotesAndKeepsBackslashes) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::wstring> args;
+    } kCases[] = {
+        // The second uninstall stage: a quoted directory ending in a backslash.
+        {L"C:\\Temp\\Tideclean.EXE /DOUNINSTALL \"C:\\Temp\\Tidestart.exe\" \"C:\\Program Files\\Tidewell\\\"",
+         {L"C:\\Temp\\Tideclean.EXE", L"/DOUNINSTALL", L"C:\\Temp\\Tidestart.exe", L"C:\\Program Files\\Tidewell\\"}},
+        {L"\"C:\\Program Files\\Tidewell\\Tidestart.exe\" /UNINSTALL",
+         {L"C:\\Program Files\\Tidewell\\Tidestart.exe", L"/UNINSTALL"}},
+        {L"T.exe /testini \"C:\\My Files\\downloader.ini\" \"C:\\My Files\\\"",
+         {L"T.exe", L"/testini", L"C:\\My Files\\downloader.ini", L"C:\\My Files\\"}},
+        {L"T.exe /u \"D:\\comp\\\" /i x", {L"T.exe", L"/u", L"D:\\comp\\", L"/i", L"x"}},
+        {L"T.exe /u D:\\comp\\ \\\\srv\\share\\\\", {L"T.exe", L"/u", L"D:\\comp\\", L"\\\\srv\\share\\\\"}},
+        {L"  T.exe \t /i\t\t\"http://h/a b\"  ", {L"T.exe", L"/i", L"http://h/a b"}},
+        {L"T.exe /i \"\"", {L"T.exe", L"/i", L""}},
+        {L"T.exe \"a\"b\"c d\"e", {L"T.exe", L"abc de"}},
+        {L"T.exe \"C:\\open run", {L"T.exe", L"C:\\open run"}},
+        {L"", {}},
+        {L"   ", {}},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
 }
 
 TEST(Entry, OnlyArgumentOneSelectsTheMode) {
@@ -69,4 +98,47 @@ TEST(Entry, AgentNameCarriesTheRunningExecutablesVersion) {
     EXPECT_EQ(AgentName(), L"Tidewell Downloader V ");
     vi.Set(L"C:\\Downloads\\Tidestart.exe", {(1u << 16) | 5u, (2u << 16) | 409u});
     EXPECT_EQ(AgentName(), L"Tidewell Downloader V 1.5.2.409");
+}
+
+TEST(Entry, AQuitRequestFromAnotherThreadEndsTheMessageLoop) {
+    FakeEnvironment env;
+    ScopedPort<Environment> pe(env);
+    std::thread other([] { Env().RequestQuit(); });
+    Env().RunMessageLoop();
+    other.join();
+    EXPECT_TRUE(env.QuitRequested());
+}
+
+TEST(Entry, AnErrorThatEscapesTheModeIsShownAndTheExitCodeIsNotZero) {
+    const struct {
+        std::function<void()> mode;
+        std::wstring message;
+    } kCases[] = {
+        {[] { throw IoError(L"Cannot write C:\\Tidewell\\downloader.ini"); },
+         L"Cannot write C:\\Tidewell\\downloader.ini"},
+        {[] { throw ManifestError(L"FILE_SIZE is not a number"); }, L"FILE_SIZE is not a number"},
+        {[] { throw std::runtime_error("plain failure"); }, L"plain failure"},
+        {[] { throw 7; }, L"An unexpected error ended the program."},
+        // Raised in a timer handler: passed to the message loop, which ends
+        // and raises it again.
+        {[] {
+             RunHandler([] { throw Error(L"timer failed"); });
+             Env().RunMessageLoop();
+         },
+         L"timer failed"},
+    };
+    for (const auto& c : kCases) {
+        FakeEnvironment env;
+        RecordingMessageBoxes boxes;
+        ScopedPort<Environment> pe(env);
+        ScopedPort<MessageBoxes> pb(boxes);
+        ModeHandlers h;
+        h.installer = c.mode;
+        EXPECT_NE(RunModes(h), 0) << c.message;
+        auto shown = boxes.Shown();
+        ASSERT_EQ(shown.size(), 1u) << c.message;
+        EXPECT_EQ(shown[0].text, c.message);
+        EXPECT_EQ(shown[0].caption, L"Notice");
+        EXPECT_EQ(shown[0].icon, MbIcon::Error);
+    }
 }

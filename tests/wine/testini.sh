@@ -39,3 +39,21 @@ check "missing manifest is an error naming it" \
   "$(run_testini "$W64/Tidestart.exe" "$missing" "$(winpath "$TEST_TMP/files")")" \
   "Error|Cannot read manifest file: $missing|warning
 exit|0"
+
+# The command line exactly as this program's callers write it (handed to
+# CreateProcessW unchanged): quoted paths with a blank, the folder ending in
+# a backslash, which stays an ordinary character before the closing quote.
+spaced="$TEST_TMP/my files"
+make_testini_fixture "$spaced"
+exe_q="\"$(winpath "$W64/Tidestart.exe")\""
+folder_q="\"$(winpath "$spaced/files")\\\""
+check "quoted folder with a blank, ending in a backslash, is the folder read" \
+  "$(wine_run 120 "$W64/robot.exe" run --timeout 90 \
+       --command-line "$exe_q /testini \"$(winpath "$spaced/good.ini")\" $folder_q" | tr -d '\r' || echo "robot failed")" \
+  'Notice|All Files Passed Verification|information
+exit|0'
+check "argument 2 quoted and ending in a backslash arrives as it was written" \
+  "$(wine_run 120 "$W64/robot.exe" run --timeout 90 --command-line "$exe_q /testini $folder_q $folder_q" |
+       tr -d '\r' || echo "robot failed")" \
+  "Error|Cannot read manifest file: $(winpath "$spaced/files")\\|warning
+exit|0"

@@ -2,7 +2,9 @@
 // person would, so that tests under Wine can see what the program says.
 //
 //   robot.exe run [--timeout S] [--button NAME] [--answers A,B,...] -- PROGRAM [ARGS...]
-//       Starts PROGRAM, answers each message box it shows (the next name of
+//   robot.exe run [OPTIONS] --command-line TEXT
+//       Starts PROGRAM (the arguments quoted for the C runtime's parser; or
+//       TEXT given to CreateProcessW as it is, program path first), answers each message box it shows (the next name of
 //       --answers, else --button, default OK) until the program ends, and
 //       prints one line per box, "caption|text|icon". A visible top-level
 //       window of the program that is not a message box is printed once as
@@ -207,14 +209,13 @@ std::vector<std::wstring> Split(const std::wstring& s, wchar_t sep) {
 
 int Usage() {
     Err(L"usage: robot.exe run [--timeout S] [--button NAME] [--answers A,B,...] -- PROGRAM [ARGS...]\n"
+        L"       robot.exe run [OPTIONS] --command-line TEXT\n"
         L"       robot.exe expect --caption C [--button NAME] [--timeout S]");
     return 64;
 }
 
 int Run(double timeoutS, const std::wstring& button, const std::vector<std::wstring>& answers,
-        const std::vector<std::wstring>& command) {
-    std::wstring line;
-    for (auto& a : command) line += (line.empty() ? L"" : L" ") + Quote(a);
+        const std::wstring& line) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -288,7 +289,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return Usage();
     const std::wstring mode = argv[1];
     double timeoutS = 30;
-    std::wstring button = L"OK", caption;
+    std::wstring button = L"OK", caption, commandLine;
     std::vector<std::wstring> answers, command;
     for (int i = 2; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -303,6 +304,8 @@ int wmain(int argc, wchar_t** argv) {
             answers = Split(value(), L',');
         } else if (a == L"--caption") {
             caption = value();
+        } else if (a == L"--command-line") {
+            commandLine = value();
         } else {
             return Usage();
         }
@@ -310,7 +313,8 @@ int wmain(int argc, wchar_t** argv) {
     if (ButtonId(button) == 0) return Usage();
     for (auto& a : answers)
         if (ButtonId(a) == 0) return Usage();
-    if (mode == L"run" && !command.empty()) return Run(timeoutS, button, answers, command);
+    for (auto& a : command) commandLine += (commandLine.empty() ? L"" : L" ") + Quote(a);
+    if (mode == L"run" && !commandLine.empty()) return Run(timeoutS, button, answers, commandLine);
     if (mode == L"expect" && !caption.empty()) return Expect(timeoutS, caption, button);
     return Usage();
 }

@@ -2,9 +2,9 @@
 
 namespace tide::platform::fake {
 
-std::vector<std::wstring> FakeEnvironment::Arguments() {
+std::wstring FakeEnvironment::CommandLine() {
     std::lock_guard<std::mutex> lock(mu_);
-    return args_;
+    return commandLine_;
 }
 
 std::wstring FakeEnvironment::Variable(const std::wstring& name) {
@@ -31,6 +31,7 @@ std::wstring FakeEnvironment::ApplicationTitle() {
 void FakeEnvironment::RequestQuit() {
     std::lock_guard<std::mutex> lock(mu_);
     quit_ = true;
+    quitChanged_.notify_all();
 }
 
 bool FakeEnvironment::QuitRequested() {
@@ -43,9 +44,36 @@ void FakeEnvironment::ProcessMessages() {
     ++pumps_;
 }
 
-void FakeEnvironment::SetArguments(std::vector<std::wstring> args) {
+void FakeEnvironment::RunMessageLoop() {
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        quitChanged_.wait(lock, [this] { return quit_; });
+        error.swap(loopError_);
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+void FakeEnvironment::PassToMessageLoop(std::exception_ptr error) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!loopError_) loopError_ = error;
+    }
+    RequestQuit();
+}
+
+void FakeEnvironment::SetCommandLine(const std::wstring& line) {
     std::lock_guard<std::mutex> lock(mu_);
-    args_ = std::move(args);
+    commandLine_ = line;
+}
+
+void FakeEnvironment::SetArguments(const std::vector<std::wstring>& args) {
+    std::wstring line;
+    for (const std::wstring& a : args) {
+        if (!line.empty()) line += L' ';
+        line += a.empty() || a.find_first_of(L" \t") != std::wstring::npos ? L'"' + a + L'"' : a;
+    }
+    SetCommandLine(line);
 }
 
 void FakeEnvironment::SetVariable(const std::wstring& name, const std::wstring& value) {

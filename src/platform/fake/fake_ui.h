@@ -2,6 +2,7 @@
 // resources. Each records what the logic asked of it so tests can look.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -17,7 +18,7 @@ using platform::ShownBox;
 
 class FakeEnvironment : public Environment {
 public:
-    std::vector<std::wstring> Arguments() override;
+    std::wstring CommandLine() override;
     std::wstring Variable(const std::wstring& name) override;
     std::wstring ExecutablePath() override;
     void SetApplicationTitle(const std::wstring& title) override;
@@ -25,19 +26,27 @@ public:
     void RequestQuit() override;
     bool QuitRequested() override;
     void ProcessMessages() override;
+    // Waits until a quit is requested (from any thread).
+    void RunMessageLoop() override;
+    void PassToMessageLoop(std::exception_ptr error) override;
 
-    void SetArguments(std::vector<std::wstring> args);
+    void SetCommandLine(const std::wstring& line);
+    // A command line of these arguments, each quoted when empty or holding a
+    // blank (none may hold a double quote).
+    void SetArguments(const std::vector<std::wstring>& args);
     void SetVariable(const std::wstring& name, const std::wstring& value);
     void SetExecutablePath(const std::wstring& path);
     int ProcessMessagesCalls();
 
 private:
     std::mutex mu_;
-    std::vector<std::wstring> args_{L"C:\\Downloads\\Tidestart.exe"};
+    std::condition_variable quitChanged_;
+    std::wstring commandLine_ = L"C:\\Downloads\\Tidestart.exe";
     std::map<std::wstring, std::wstring> vars_;
     std::wstring exe_ = L"C:\\Downloads\\Tidestart.exe";
     std::wstring title_;
     bool quit_ = false;
+    std::exception_ptr loopError_;
     int pumps_ = 0;
 };
 

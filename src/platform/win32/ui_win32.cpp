@@ -1,7 +1,8 @@
 // Message boxes, the process environment and version resources on Windows.
 #include <windows.h>
-#include <shellapi.h>
 
+#include <atomic>
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +17,41 @@ namespace {
 std::mutex gTitleMu;
 std::wstring gTitle;
 std::atomic<bool> gQuit{false};
+
+// The window thread: the one that starts the program (static
+// initialisation runs on it, before the entry function). Its message queue
+// is made here, so that a quit posted by another thread before the first
+// window exists is not refused.
+DWORD WindowThreadWithQueue() {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    return GetCurrentThreadId();
+}
+const DWORD gWindowThread = WindowThreadWithQueue();
+
+bool OnWindowThread() { return GetCurrentThreadId() == gWindowThread; }
+
+// A quit must not reach the window thread while one of its message boxes is
+// up: the box's own message loop would take it and close the box before it
+// is read. gQuitMu orders the posting of a quit against the opening and
+// closing of boxes.
+std::mutex gQuitMu;
+int gBoxesUp = 0;          // message boxes of the window thread now up
+bool gQuitHeld = false;    // a quit waiting for them to close
+int gHeldQuitCode = 0;
+std::exception_ptr gLoopError;
+
+// With gQuitMu held.
+void PostQuitToWindowThread(int code) {
+    if (gBoxesUp > 0) {
+        gQuitHeld = true;
+        gHeldQuitCode = code;
+    } else if (OnWindowThread()) {
+        PostQuitMessage(code);
+    } else {
+        PostThreadMessageW(gWindowThread, WM_QUIT, static_cast<WPARAM>(code), 0);
+    }
+}
 
 class Win32MessageBoxes : public MessageBoxes {
 public:
@@ -34,27 +70,34 @@ public:
             case MbIcon::Error: flags |= MB_ICONERROR; break;
             case MbIcon::Stop: flags |= MB_ICONSTOP; break;
         }
-        // A quit requested earlier in the same handler would end the box's
-        // own message loop before it is drawn: hold it back while the box
-        // is up, then post it again for the main loop.
-        MSG pendingQuit;
-        bool quitPending = PeekMessageW(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+        // A quit already waiting (requested earlier in the same handler) is
+        // held back while the box is up, as is one requested meanwhile by
+        // any thread; it goes to the main loop once the last box is closed.
+        const bool windowThread = OnWindowThread();
+        if (windowThread) {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            ++gBoxesUp;
+            MSG pendingQuit;
+            if (PeekMessageW(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+                gQuitHeld = true;
+                gHeldQuitCode = static_cast<int>(pendingQuit.wParam);
+            }
+        }
         int r = MessageBoxW(OwnerWindow(), text.c_str(), caption.c_str(), flags);
-        if (quitPending) PostQuitMessage(static_cast<int>(pendingQuit.wParam));
+        if (windowThread) {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            if (--gBoxesUp == 0 && gQuitHeld) {
+                gQuitHeld = false;
+                PostQuitMessage(gHeldQuitCode);
+            }
+        }
         return r <= 0 ? kMbFailed : r;
     }
 };
 
 class Win32Environment : public Environment {
 public:
-    std::vector<std::wstring> Arguments() override {
-        int argc = 0;
-        LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-        std::vector<std::wstring> out;
-        for (int i = 0; argv && i < argc; ++i) out.emplace_back(argv[i]);
-        if (argv) LocalFree(argv);
-        return out;
-    }
+    std::wstring CommandLine() override { return GetCommandLineW(); }
     std::wstring Variable(const std::wstring& name) override {
         DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
         if (n == 0) return std::wstring();
@@ -80,7 +123,8 @@ public:
     }
     void RequestQuit() override {
         gQuit = true;
-        PostQuitMessage(0);
+        std::lock_guard<std::mutex> lock(gQuitMu);
+        PostQuitToWindowThread(0);
     }
     bool QuitRequested() override { return gQuit; }
     void ProcessMessages() override {
@@ -89,12 +133,35 @@ public:
             if (msg.message == WM_QUIT) {
                 gQuit = true;
                 // Leave the quit for the main message loop to see.
-                PostQuitMessage(static_cast<int>(msg.wParam));
+                std::lock_guard<std::mutex> lock(gQuitMu);
+                PostQuitToWindowThread(static_cast<int>(msg.wParam));
                 return;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+    }
+    void RunMessageLoop() override {
+        MSG msg;
+        BOOL r;
+        while ((r = GetMessageW(&msg, nullptr, 0, 0)) != 0 && r != -1) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        gQuit = true;
+        std::exception_ptr error;
+        {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            error.swap(gLoopError);
+        }
+        if (error) std::rethrow_exception(error);
+    }
+    void PassToMessageLoop(std::exception_ptr error) override {
+        {
+            std::lock_guard<std::mutex> lock(gQuitMu);
+            if (!gLoopError) gLoopError = error;
+        }
+        RequestQuit();
     }
 };
 

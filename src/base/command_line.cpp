@@ -1,0 +1,26 @@
+#include "base/command_line.h"
+
+namespace tide {
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
+    std::vector<std::wstring> args;
+    std::wstring current;
+    bool inArgument = false, quoted = false;
+    for (wchar_t c : line) {
+        if (c == L'"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (!quoted && (c == L' ' || c == L'\t')) {
+            if (inArgument) args.push_back(current);
+            current.clear();
+            inArgument = false;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument) args.push_back(current);
+    return args;
+}
+
+}  // namespace tide
