@@ -27,7 +27,8 @@ using TStatusBar = platform::StatusLine;
 // touched, when the unpacking fails; false also when one of the port
 // series runs out below 65536: a "Notice" box names the role and
 // server.xml, the connector files and the "Port" setting stay as they were.
-// File errors (server.xml missing, a folder missing) throw IoError.
+// File errors (server.xml missing, a folder missing) throw IoError; a
+// FILE_NAME or UNPACK_PATH that core/layout.h refuses throws ManifestError.
 bool ConfigureServerBase(TStatusBar* sb);
 
 // Shows "Unzipping Tomcat..." and unpacks the component's archive with
