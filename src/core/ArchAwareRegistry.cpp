@@ -28,9 +28,9 @@ HKEY TRegistry::GetBaseKey(bool relative) const {
     return (currentKey_ == nullptr || !relative) ? rootKey_ : currentKey_;
 }
 
-HKEY TRegistry::GetKey(const std::wstring& key) {
+HKEY TRegistry::GetKey(const std::wstring& key, uint32_t sam) {
     HKEY result = nullptr;
-    if (Reg().OpenKey(GetBaseKey(IsRelative(key)), StripLeadingBackslash(key), access_, &result) != platform::kRegOk)
+    if (Reg().OpenKey(GetBaseKey(IsRelative(key)), StripLeadingBackslash(key), sam, &result) != platform::kRegOk)
         return nullptr;
     return result;
 }
@@ -55,7 +55,7 @@ bool TRegistry::OpenKey(const std::wstring& key, bool canCreate) {
 
 bool TRegistry::OpenKeyReadOnly(const std::wstring& key) {
     uint32_t saved = access_;
-    access_ = KEY_READ | (saved & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+    access_ = ReadAccess();
     bool ok = OpenKey(key, false);
     access_ = saved;
     return ok;
@@ -71,8 +71,8 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::KeyExists(const std::wstring& key) {
     HKEY temp = nullptr;
-    uint32_t sam = KEY_READ | (access_ & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
-    if (Reg().OpenKey(GetBaseKey(IsRelative(key)), StripLeadingBackslash(key), sam, &temp) != platform::kRegOk)
+    if (Reg().OpenKey(GetBaseKey(IsRelative(key)), StripLeadingBackslash(key), ReadAccess(), &temp) !=
+        platform::kRegOk)
         return false;
     Reg().CloseKey(temp);
     return true;
@@ -82,7 +82,7 @@ bool TRegistry::DeleteKey(const std::wstring& key) {
     bool relative = IsRelative(key);
     std::wstring s = StripLeadingBackslash(key);
     HKEY oldKey = currentKey_;
-    HKEY del = GetKey(key);
+    HKEY del = GetKey(key, ReadAccess());
     if (del != nullptr) {
         currentKey_ = del;
         RegKeyInfo info;
@@ -215,7 +215,7 @@ bool TArchAwareRegistry::DeleteKeyNative(const std::wstring& key) {
     bool relative = IsRelative(key);
     std::wstring s = StripLeadingBackslash(key);
     HKEY oldKey = CurrentKey();
-    HKEY del = GetKey(key);
+    HKEY del = GetKey(key, ReadAccess());
     if (del != nullptr) {
         SetCurrentKeyRaw(del);
         RegKeyInfo info;

@@ -44,6 +44,8 @@ public:
     void CloseKey();
     bool KeyExists(const std::wstring& key);
     // Deletes key with all its subkeys; false when it could not be deleted.
+    // Subkeys are listed with ReadAccess, so a write-only Access (KEY_WRITE)
+    // removes them too.
     virtual bool DeleteKey(const std::wstring& key);
 
     bool ValueExists(const std::wstring& name);
@@ -66,8 +68,11 @@ protected:
     // The key a name is relative to: the root for absolute names or when no
     // key is open, else the open key.
     HKEY GetBaseKey(bool relative) const;
-    // Opens key (absolute or relative) with Access; nullptr on failure.
-    HKEY GetKey(const std::wstring& key);
+    // Opens key (absolute or relative) with the mask sam; nullptr on failure.
+    HKEY GetKey(const std::wstring& key, uint32_t sam);
+    // KEY_READ with the view flags of Access: what listing a key's subkeys
+    // needs, whatever Access itself allows (KEY_WRITE cannot list them).
+    uint32_t ReadAccess() const { return KEY_READ | (access_ & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)); }
     // Makes key the open key without closing the previous one (the caller
     // restores it).
     void SetCurrentKeyRaw(HKEY key) { currentKey_ = key; }

@@ -1,9 +1,9 @@
 #include "system/CommandRunner.h"
 
-#include <chrono>
 #include <optional>
 
 #include "core/settings.h"
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "platform/os_info.h"
@@ -20,7 +20,7 @@ constexpr uint32_t kReadPollMs = 50;
 // After the program has ended, the reader still takes what is in the pipe;
 // a grandchild that inherited the pipe and keeps writing is cut off after
 // this long so the caller is never held up by it.
-constexpr auto kDrainLimit = std::chrono::milliseconds(1000);
+constexpr uint64_t kDrainLimitMs = 1000;
 
 std::optional<std::wstring> NoneWhenEmpty(const std::wstring& s) {
     if (s.empty()) return std::nullopt;
@@ -108,7 +108,8 @@ void TCommandRunner::FinishReader() {
 void TCommandRunner::Execute() {
     TOutputLines lines;
     char buffer[kReadChunk];
-    std::optional<std::chrono::steady_clock::time_point> drainSince;
+    platform::Clock& clock = platform::SystemClock();
+    std::optional<uint64_t> drainSince;
     for (;;) {
         // Looked at before the read: once the mark is set the program has
         // ended, so everything it wrote is already in the pipe and a read that
@@ -116,9 +117,9 @@ void TCommandRunner::Execute() {
         // would drop output that arrived while the read was waiting.)
         bool finishing = Terminated();
         if (finishing) {
-            auto now = std::chrono::steady_clock::now();
+            uint64_t now = clock.TickMs();
             if (!drainSince) drainSince = now;
-            else if (now - *drainSince > kDrainLimit) break;
+            else if (now - *drainSince > kDrainLimitMs) break;
         }
         size_t got = 0;
         platform::PipeRead r = process_->ReadOutput(buffer, sizeof buffer, got, kReadPollMs);

@@ -1,8 +1,6 @@
 #include "system/ServiceManager.h"
 
-#include <chrono>
-#include <thread>
-
+#include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/os_info.h"
 
@@ -66,14 +64,12 @@ bool TServiceManager::ServiceRunning() { return GetStatus() == kServiceRunning; 
 bool TServiceManager::ServiceStopped() { return GetStatus() == kServiceStopped; }
 
 bool TServiceManager::WaitUntilStopped(uint32_t timeoutMs, uint32_t pollMs) {
-    auto start = std::chrono::steady_clock::now();
+    platform::Clock& clock = platform::SystemClock();
+    uint64_t start = clock.TickMs();
     for (;;) {
         if (ServiceStopped()) return true;
-        if (timeoutMs != kWaitForever) {
-            auto waited = std::chrono::steady_clock::now() - start;
-            if (waited >= std::chrono::milliseconds(timeoutMs)) return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+        if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
+        clock.SleepMs(pollMs);
     }
 }
 

@@ -1,12 +1,10 @@
 #include "system/VariousTests.h"
 
-#include <chrono>
-#include <thread>
-
 #include "core/InstallInfo.h"
 #include "core/process_arch.h"
 #include "core/settings.h"
 #include "base/text.h"
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -17,6 +15,9 @@ namespace {
 constexpr uint32_t kVersionRecordSize = 276;
 constexpr uint32_t kNetBiosNameBuffer = 16;
 constexpr int kDefaultServerPort = 8080;
+// The open fails this way only while someone else holds the file.
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorLockViolation = 33;
 }  // namespace
 
 TOSVersionInfo& GetOSVersion(TOSVersionInfo& info) {
@@ -74,16 +75,17 @@ bool ServerRunning() { return PortAnswering(ServerPort()); }
 
 bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
     platform::FileSystem& fs = platform::Files();
+    platform::Clock& clock = platform::SystemClock();
     if (!fs.FileExists(path)) return false;
-    auto start = std::chrono::steady_clock::now();
+    uint64_t start = clock.TickMs();
     for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFileReleasePollMs));
+        clock.SleepMs(kFileReleasePollMs);
         if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
-        // Deleted meanwhile: there is nothing left to wait for.
-        if (!fs.FileExists(path)) return false;
-        if (timeoutMs != kWaitForever &&
-            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs))
-            return false;
+        // Any other failure (a read-only file, no rights, the file deleted
+        // meanwhile) does not go away by waiting.
+        uint32_t error = fs.LastError();
+        if (error != kErrorSharingViolation && error != kErrorLockViolation) return false;
+        if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
     }
 }
 

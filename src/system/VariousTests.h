@@ -27,12 +27,13 @@ bool IsAdministrator();
 // Windows and installs an x86 server; %ComSpec% otherwise.
 std::wstring CommandInterpreterPath();
 
-// Every port probe gives up after this long without an answer. Connecting
-// to 127.0.0.1 is answered at once by a listener or refused at once without
-// one; the limit only matters where a local firewall drops the attempt,
-// which would otherwise hold the window for the system's 20-odd seconds of
-// retries.
-constexpr uint32_t kPortProbeTimeoutMs = 1000;
+// Every port probe gives up after this long without an answer. The probes
+// run on the window thread (the countdown after an installation asks once a
+// second), so each must be short. A listener on 127.0.0.1 is answered by
+// the kernel at once; a refused connect can take about a second on Windows,
+// which retries it, and a local firewall that drops the attempt would hold
+// the window for the system's 20-odd seconds of retries.
+constexpr uint32_t kPortProbeTimeoutMs = 250;
 // True when a TCP connection to 127.0.0.1 on port is accepted within
 // kPortProbeTimeoutMs, whatever the listener speaks. Nothing is sent. Any
 // failure means false. Keeps no state: probes may run on several threads.
@@ -49,9 +50,10 @@ bool ServerRunning();
 constexpr uint32_t kFileReleasePollMs = 250;
 // False at once when the file does not exist. Otherwise sleeps 250 ms and
 // tries to open the file for reading and writing with no sharing, again and
-// again, until that succeeds (true), the file is gone (false) or timeoutMs
-// have passed (false).
-// kWaitForever waits without limit.
+// again while the open fails because another process holds the file
+// (sharing or lock violation), until it succeeds (true), fails for any other
+// reason (false: a read-only file, no rights, the file deleted meanwhile) or
+// timeoutMs have passed (false). kWaitForever waits without limit.
 bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs = kWaitForever);
 
 }  // namespace tide

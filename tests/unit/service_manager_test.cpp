@@ -1,8 +1,7 @@
 // TServiceManager against an in-memory service control manager.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_system.h"
 #include "platform/fake/fake_ui.h"
 #include "system/ServiceManager.h"
@@ -16,9 +15,11 @@ struct ServiceManagerTest : ::testing::Test {
     platform::fake::FakeServiceControl scm;
     platform::fake::RecordingMessageBoxes boxes;
     platform::fake::FakeOsInfo os;
+    platform::fake::FakeClock clock;
     ScopedPort<platform::ServiceControl> p1{scm};
     ScopedPort<platform::MessageBoxes> p2{boxes};
     ScopedPort<platform::OsInfo> p3{os};
+    ScopedPort<platform::Clock> p4{clock};
 
     ServiceManagerTest() {
         scm.AddService(L"Tidewell", kServiceStopped);
@@ -159,17 +160,19 @@ TEST_F(ServiceManagerTest, StopWaitEndsWhenStoppedOrWhenTheBoundPasses) {
     ASSERT_TRUE(sm.StartService());
     scm.QueueStates(L"Tidewell", {kServiceStopPending, kServiceStopPending});
     ASSERT_TRUE(sm.StopService());
-    auto t0 = std::chrono::steady_clock::now();
+    // The polls sleep through the clock port, which the fake clock turns
+    // into elapsed time at once.
+    uint64_t t0 = clock.TickMs();
     EXPECT_TRUE(sm.WaitUntilStopped(kWaitForever, 10));
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(20));
+    EXPECT_EQ(clock.TickMs() - t0, 20u);
 
     // A state that cannot be read never counts as stopped: the bound ends it.
     scm.SetQueryFails(true);
-    t0 = std::chrono::steady_clock::now();
+    t0 = clock.TickMs();
     EXPECT_FALSE(sm.WaitUntilStopped(200, 20));
-    auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(took, std::chrono::milliseconds(200));
-    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    uint64_t took = clock.TickMs() - t0;
+    EXPECT_GE(took, 200u);
+    EXPECT_LT(took, 2000u);
 }
 
 }  // namespace

@@ -197,6 +197,20 @@ TEST(ArchAwareRegistry, WithoutTheFlagTheBaseDeletionRemovesSubkeysToo) {
     EXPECT_EQ(m.registry.LibraryLoads(), 0);
 }
 
+// KEY_WRITE cannot list subkeys (no KEY_QUERY_VALUE, no
+// KEY_ENUMERATE_SUB_KEYS); the deletion still removes them, in either view.
+TEST(ArchAwareRegistry, WriteOnlyAccessStillRemovesSubkeys) {
+    for (MachineKind kind : {MachineKind::Wow64Process, MachineKind::Windows32}) {
+        ScopedFakeMachine m(kind);
+        m.registry.PutString(std::wstring(k64) + L"\\X\\Y", L"v", L"1");
+        TArchAwareRegistry reg(KEY_WRITE);
+        reg.SetRootKey(HKEY_LOCAL_MACHINE);
+        EXPECT_TRUE(reg.DeleteKey(L"\\Software\\Quorvan Labs\\Tidewell"));
+        EXPECT_FALSE(m.registry.HasKey(k64));
+        EXPECT_EQ(m.registry.OpenHandleCount(), 0u);
+    }
+}
+
 TEST(ArchAwareRegistry, MissingRegDeleteKeyExFailsInsteadOfCrashing) {
     ScopedFakeMachine m(MachineKind::Wow64Process);
     m.registry.SetHasRegDeleteKeyEx(false);

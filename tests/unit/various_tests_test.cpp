@@ -15,6 +15,7 @@
 #include "core/InstallInfo.h"
 #include "base/error.h"
 #include "core/manifest.h"
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_files.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/fake/fake_system.h"
@@ -141,13 +142,13 @@ TEST_F(Probes, ServerUrlBeforeVistaIsTheNetBiosName) {
 struct Listener {
     int fd = -1;
     int port = 0;
-    Listener() {
+    explicit Listener(int backlog = 4) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
+        listen(fd, backlog);
         socklen_t len = sizeof a;
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
@@ -174,6 +175,19 @@ TEST(PortAnswering, AnyListenerAnswersAndAFreePortIsRefusedAtOnce) {
     EXPECT_FALSE(PortAnswering(70000));
 }
 
+// The probes run on the window thread: a listener that does not answer (its
+// queue is full, so the kernel drops the attempt) holds the probe only for
+// its short time-out, well under the second the countdown ticks at.
+TEST(PortAnswering, ASilentListenerIsGivenUpWithinAQuarterSecond) {
+    Listener l(0);
+    ASSERT_TRUE(PortAnswering(l.port));  // never accepted: it fills the queue
+    auto t0 = Clock::now();
+    EXPECT_FALSE(PortAnswering(l.port));
+    auto took = Clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(150));  // really unanswered, not refused
+    EXPECT_LT(took, std::chrono::milliseconds(600));
+}
+
 TEST_F(Probes, ServerRunningProbesTheServerPort) {
     Listener l;
     SetPort(std::to_wstring(l.port));
@@ -182,9 +196,15 @@ TEST_F(Probes, ServerRunningProbesTheServerPort) {
     EXPECT_FALSE(ServerRunning());
 }
 
+// The waits sleep through the clock port: a fake clock moves on by every
+// sleep, so the elapsed times below are the clock's, not the wall's.
 struct FileRelease : ::testing::Test {
+    platform::fake::FakeClock clock;
+    ScopedPort<platform::Clock> clockPort{clock};
     platform::fake::TempFileSystem fs;
     ScopedPort<platform::FileSystem> port{fs};
+    uint64_t t0 = clock.TickMs();
+    uint64_t Elapsed() { return clock.TickMs() - t0; }
     void Make(const std::wstring& path) {
         fs.MakeDirectory(L"C:\\");
         fs.MakeDirectory(L"C:\\t");
@@ -195,9 +215,8 @@ struct FileRelease : ::testing::Test {
 };
 
 TEST_F(FileRelease, MissingFileIsFalseWithoutSleeping) {
-    auto t0 = Clock::now();
     EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\none.exe"));
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_EQ(Elapsed(), 0u);
 }
 
 // Counts the opens that reach the file system.
@@ -210,61 +229,100 @@ struct CountingFs : platform::fake::TempFileSystem {
 };
 
 TEST(FileReleaseFree, FreeFileIsTrueAfterOneSleepAndOneOpen) {
+    platform::fake::FakeClock clock;
+    ScopedPort<platform::Clock> clockPort{clock};
     CountingFs fs;
     ScopedPort<platform::FileSystem> port{fs};
     fs.MakeDirectory(L"C:\\");
     fs.MakeDirectory(L"C:\\t");
     fs.Open(L"C:\\t\\a.exe", platform::OpenMode::CreateAlways, platform::Share::None).reset();
     fs.opens = 0;
-    auto t0 = Clock::now();
+    uint64_t t0 = clock.TickMs();
     EXPECT_TRUE(WaitForFileRelease(L"C:\\t\\a.exe"));
-    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(250));
+    EXPECT_EQ(clock.TickMs() - t0, 250u);
     EXPECT_EQ(fs.opens.load(), 1);
 }
 
+// Lets go of the held file once the clock has reached releaseAt.
+struct ReleasingClock : platform::fake::FakeClock {
+    std::unique_ptr<platform::File> held;
+    int64_t releaseAt = 0;
+    void SleepMs(uint32_t ms) override {
+        FakeClock::SleepMs(ms);
+        if (NowMs() >= releaseAt) held.reset();
+    }
+};
+
 TEST_F(FileRelease, WaitsUntilTheHolderLetsGo) {
     Make(L"C:\\t\\a.exe");
-    auto held = fs.Open(L"C:\\t\\a.exe", platform::OpenMode::ReadExisting, platform::Share::Read);
-    ASSERT_TRUE(held);
-    std::thread holder([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        held.reset();
-    });
-    auto t0 = Clock::now();
+    ReleasingClock releasing;
+    ScopedPort<platform::Clock> releasingPort{releasing};
+    releasing.held = fs.Open(L"C:\\t\\a.exe", platform::OpenMode::ReadExisting, platform::Share::Read);
+    ASSERT_TRUE(releasing.held);
+    int64_t start = releasing.NowMs();
+    releasing.releaseAt = start + 700;
     EXPECT_TRUE(WaitForFileRelease(L"C:\\t\\a.exe"));
-    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(700));
-    holder.join();
+    EXPECT_EQ(releasing.NowMs() - start, 750);  // the third sleep
 }
 
 TEST_F(FileRelease, TheBoundEndsTheWait) {
     Make(L"C:\\t\\a.exe");
     auto held = fs.Open(L"C:\\t\\a.exe", platform::OpenMode::ReadExisting, platform::Share::Read);
     ASSERT_TRUE(held);
-    auto t0 = Clock::now();
     EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\a.exe", 600));
-    auto took = Clock::now() - t0;
-    EXPECT_GE(took, std::chrono::milliseconds(600));
-    EXPECT_LT(took, std::chrono::milliseconds(1200));
+    EXPECT_GE(Elapsed(), 600u);
+    EXPECT_LT(Elapsed(), 1200u);
     held.reset();
 }
 
-// A file that exists at the first look and is gone after the first failed
-// open (deleted by whoever held it).
+// A file that exists at the first look and is gone at the first open
+// (deleted by whoever held it).
 struct VanishingFile : platform::fake::TempFileSystem {
     int looks = 0;
     bool FileExists(const std::wstring&) override { return ++looks == 1; }
     std::unique_ptr<platform::File> Open(const std::wstring&, platform::OpenMode, platform::Share) override {
         return nullptr;
     }
+    uint32_t LastError() override { return 2; }  // ERROR_FILE_NOT_FOUND
 };
 
+// An existing file whose every open fails with the given error.
+struct RefusingFs : platform::fake::TempFileSystem {
+    uint32_t error = 0;
+    int opens = 0;
+    bool FileExists(const std::wstring&) override { return true; }
+    std::unique_ptr<platform::File> Open(const std::wstring&, platform::OpenMode, platform::Share) override {
+        ++opens;
+        return nullptr;
+    }
+    uint32_t LastError() override { return error; }
+};
+
+TEST(FileReleaseRefused, OnlyAnotherHoldersSharingOrLockKeepsItWaiting) {
+    const struct {
+        uint32_t error;
+        int opens;  // within a bound of 1000 ms
+    } cases[] = {{32, 4}, {33, 4}, {5, 1}, {2, 1}};  // sharing, lock, access denied (read-only), not found
+    for (const auto& c : cases) {
+        platform::fake::FakeClock clock;
+        ScopedPort<platform::Clock> clockPort{clock};
+        RefusingFs fs;
+        ScopedPort<platform::FileSystem> port{fs};
+        fs.error = c.error;
+        EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\a.exe", 1000));
+        EXPECT_EQ(fs.opens, c.opens) << "error " << c.error;
+    }
+}
+
 TEST(FileReleaseGone, ADeletedFileEndsAnUnboundedWait) {
+    platform::fake::FakeClock clock;
+    ScopedPort<platform::Clock> clockPort{clock};
     VanishingFile fs;
     ScopedPort<platform::FileSystem> port{fs};
-    auto t0 = Clock::now();
+    uint64_t t0 = clock.TickMs();
     EXPECT_FALSE(WaitForFileRelease(L"C:\\t\\b.exe"));
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(600));
-    EXPECT_EQ(fs.looks, 2);
+    EXPECT_LT(clock.TickMs() - t0, 600u);
+    EXPECT_EQ(fs.looks, 1);  // the failed open tells, no second look needed
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 //
 //   sys_service_test.exe service NAME PORT   the service cases (NAME is an
 //       installed tidesvc listening on PORT once started)
-//   sys_service_test.exe probes              the probes on this system
+//   sys_service_test.exe probes              the probes on this system, and
+//       the deletion of a registry key with subkeys
 //   sys_service_test.exe xp                  ServerURL when Windows reports
 //       a version before Vista
 //   sys_service_test.exe open-missing        OpenServiceConnection of a name
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ArchAwareRegistry.h"
 #include "core/settings.h"
 #include "base/encoding.h"
 #include "base/text.h"
@@ -112,13 +114,13 @@ std::string HttpGet(int port) {
 struct Listener {
     SOCKET s = INVALID_SOCKET;
     int port = 0;
-    Listener() {
+    explicit Listener(int backlog = 4) {
         s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in a = {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(s, 4);
+        listen(s, backlog);
         int len = sizeof a;
         getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
@@ -232,6 +234,17 @@ void ProbeCases() {
     long long ms = MsSince(t0);
     Check(!answered && ms < 100, "PortAnswering: a free port is refused in under 100 ms", Ms(ms));
     std::printf("  refused after %lld ms\n", ms);
+    {
+        // A listener that never accepts, its queue full after one probe: the
+        // next probe gets no answer and gives up after its time-out.
+        Listener l(0);
+        bool first = PortAnswering(l.port);
+        t0 = Clock::now();
+        answered = PortAnswering(l.port);
+        ms = MsSince(t0);
+        Check(first && !answered && ms < 600, "PortAnswering: a silent listener is given up in under 600 ms", Ms(ms));
+        std::printf("  given up after %lld ms\n", ms);
+    }
 
     // The file-release wait on real files.
     wchar_t tmp[MAX_PATH];
@@ -260,7 +273,50 @@ void ProbeCases() {
     released = WaitForFileRelease(path);
     ms = MsSince(t0);
     Check(released && ms >= 250 && ms < 600, "WaitForFileRelease: free file after one 250 ms sleep", Ms(ms));
+    // Nobody holds a read-only file: it cannot be opened for writing, and
+    // waiting does not change that. (Wine run as root opens it all the same.)
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE w = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (w != INVALID_HANDLE_VALUE) {
+        CloseHandle(w);
+        std::printf("skipped: WaitForFileRelease of a read-only file (this system opens it for writing)\n");
+    } else {
+        t0 = Clock::now();
+        released = WaitForFileRelease(path, 1500);
+        ms = MsSince(t0);
+        Check(!released && ms < 600, "WaitForFileRelease: a read-only file ends the wait after one sleep", Ms(ms));
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path.c_str());
+}
+
+// A write-only accessor deletes a key with subkeys, through the base
+// deletion and through RegDeleteKeyExW in the 64-bit view.
+void RegistryCases() {
+    const std::wstring key = L"Software\\TidestartTest" + std::to_wstring(GetCurrentProcessId());
+    const struct {
+        uint32_t access;
+        const char* name;
+    } cases[] = {
+        {KEY_WRITE, "DeleteKey with KEY_WRITE removes subkeys"},
+        {KEY_WRITE | KEY_WOW64_64KEY, "DeleteKey with KEY_WRITE in the 64-bit view removes subkeys"},
+    };
+    for (const auto& c : cases) {
+        HKEY h = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, (key + L"\\A\\B").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                        nullptr);
+        RegCloseKey(h);
+        TArchAwareRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        reg.TRegistry::SetAccess(c.access);  // the view flag as under WOW64
+        bool ok = reg.DeleteKey(L"\\" + key);
+        bool gone = RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) == ERROR_FILE_NOT_FOUND;
+        if (!gone) {
+            RegCloseKey(h);
+            RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        }
+        Check(ok && gone, c.name);
+    }
 }
 
 void XpCases() {
@@ -294,6 +350,7 @@ int wmain(int argc, wchar_t** argv) {
         ServiceCases(argv[2], std::stoi(argv[3]));
     } else if (mode == L"probes") {
         ProbeCases();
+        RegistryCases();
     } else if (mode == L"xp") {
         XpCases();
     } else {

@@ -1,6 +1,7 @@
 #include "platform/fake/fake_clock.h"
 
 #include <chrono>
+#include <thread>
 
 namespace tide::platform {
 namespace {
@@ -12,6 +13,11 @@ public:
         using namespace std::chrono;
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     }
+    uint64_t TickMs() override {
+        using namespace std::chrono;
+        return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+    void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 }  // namespace
 

@@ -1,8 +1,10 @@
-// A clock that moves only when told to (Advance), or by a fixed step at
-// every reading.
+// A clock that moves only when told to (Advance), by a fixed step at every
+// reading, or by a sleep: SleepMs moves it on by the time asked for and
+// returns at once (after yielding, so other threads of a test get on).
 #pragma once
 
 #include <atomic>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -12,6 +14,12 @@ class FakeClock : public Clock {
 public:
     explicit FakeClock(int64_t startMs = 1767225600000 /* 2026-01-01 00:00 UTC */) : now_(startMs) {}
     int64_t NowMs() override { return now_.fetch_add(step_.load()); }
+    // The same time line as NowMs.
+    uint64_t TickMs() override { return static_cast<uint64_t>(NowMs()); }
+    void SleepMs(uint32_t ms) override {
+        now_ += ms;
+        std::this_thread::yield();
+    }
     void Advance(int64_t ms) { now_ += ms; }
     void Set(int64_t ms) { now_ = ms; }
     // Every reading moves the clock on by ms afterwards.

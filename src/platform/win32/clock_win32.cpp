@@ -1,4 +1,4 @@
-// The date-and-time clock on Windows.
+// The clocks on Windows.
 #include <windows.h>
 
 #include "platform/clock.h"
@@ -16,6 +16,8 @@ public:
         // 100-ns units since 1601-01-01 -> ms since 1970-01-01.
         return static_cast<int64_t>(t.QuadPart / 10000ULL) - 11644473600000LL;
     }
+    uint64_t TickMs() override { return GetTickCount64(); }
+    void SleepMs(uint32_t ms) override { Sleep(ms); }
 };
 }  // namespace
 
