@@ -15,8 +15,9 @@
 //                             working directory and description, one a line
 //     url FILE                prints the Internet shortcut's address
 // Operations print "result=1" or "result=0" and then every message box as
-// "box|caption|text|icon"; with --real-boxes the boxes are shown (for the
-// dialog robot) and the exit code is 0 for a true result, 1 for false.
+// "box|caption|text|icon"; with --real-boxes they print nothing and show
+// the boxes (for the dialog robot). The exit code is 0 for a true result, 1
+// for false.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -118,7 +119,7 @@ int ReadUrl(const std::wstring& file) {
     return 0;
 }
 
-int Run(const std::vector<std::wstring>& a) {
+int Run(const std::vector<std::wstring>& a, bool realBoxes) {
     const std::wstring op = a.empty() ? L"" : a[0];
     if (op == L"setup" && a.size() == 3) {
         SaveInstallDirectory(a[1]);
@@ -147,7 +148,7 @@ int Run(const std::vector<std::wstring>& a) {
         Print(L"unknown operation");
         return 2;
     }
-    Print(result ? L"result=1" : L"result=0");
+    if (!realBoxes) Print(result ? L"result=1" : L"result=0");
     return result ? 0 : 1;
 }
 
@@ -167,7 +168,7 @@ int wmain(int argc, wchar_t** argv) {
 
     int rc;
     try {
-        rc = Run(args);
+        rc = Run(args, realBoxes);
     } catch (const Error& e) {
         Print(L"error=" + e.Message());
         rc = 3;
