@@ -22,7 +22,7 @@ const wchar_t kConnectorKey[] = L"SOFTWARE\\Apache Software Foundation\\Jakarta 
 struct ServerServiceTest : SystemFixture {};
 
 TEST_F(ServerServiceTest, ServiceScriptRewrite) {
-    const std::string head = "set CATALINA_BASE=C:\\B\r\nset CATALINA_HOME=C:\\H\r\n";
+    const std::string head = "set CATALINA_BASE=C:\\Apps\\Tidewell\\TCBase\r\nset CATALINA_HOME=C:\\H\r\n";
     struct Case {
         const char* what;
         std::string in, out;
@@ -42,12 +42,7 @@ TEST_F(ServerServiceTest, ServiceScriptRewrite) {
     for (const auto& c : cases) {
         m.WriteFile(kScript, c.in);
         PrepareServiceScript(L"C:\\Apps\\Tidewell\\TCBase", L"C:\\H");
-        // The base given is the one written, however it was spelled.
-        std::string got = m.ReadFile(kScript);
-        std::string want = c.out;
-        size_t at = want.find("C:\\B");
-        if (at != std::string::npos) want.replace(at, 4, "C:\\Apps\\Tidewell\\TCBase");
-        EXPECT_EQ(got, want) << c.what;
+        EXPECT_EQ(m.ReadFile(kScript), c.out) << c.what;
     }
 }
 
