@@ -233,3 +233,19 @@ bool TArchAwareRegistry::DeleteKeyNative(const std::wstring& key) {
 }
 
 }  // namespace tide
+
+namespace tide {
+
+bool WriteMultiString(TRegistry& reg, const std::wstring& name, const std::vector<std::wstring>& strings) {
+    if (reg.CurrentKey() == nullptr) return false;
+    std::wstring data;
+    for (const auto& s : strings) {
+        data += s;
+        data.push_back(L'\0');
+    }
+    data.push_back(L'\0');
+    return platform::Reg().SetValue(reg.CurrentKey(), name, REG_MULTI_SZ, data.data(),
+                                    static_cast<uint32_t>(data.size() * sizeof(wchar_t))) == platform::kRegOk;
+}
+
+}  // namespace tide

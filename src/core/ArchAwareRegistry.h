@@ -110,3 +110,12 @@ private:
 };
 
 }  // namespace tide
+
+namespace tide {
+
+// Writes strings as a REG_MULTI_SZ value of the open key of reg: each string
+// with its terminating zero, then the zero that ends the list. False when
+// no key is open or the value could not be written.
+bool WriteMultiString(TRegistry& reg, const std::wstring& name, const std::vector<std::wstring>& strings);
+
+}  // namespace tide

@@ -110,3 +110,8 @@ public:
 inline Registry& Reg() { return Port<Registry>::Get(); }
 
 }  // namespace tide::platform
+
+// A list of strings, each ended by a zero, the list ended by one more zero.
+#ifndef REG_MULTI_SZ
+#define REG_MULTI_SZ 7
+#endif

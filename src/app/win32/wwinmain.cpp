@@ -1,6 +1,7 @@
 // Windows entry point of Tidestart.exe.
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "app/program.h"
 
@@ -24,5 +25,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    return tide::RunProgram();
+    // The shell's shortcut objects and the folder picker are COM objects,
+    // used from this (the window) thread only.
+    HRESULT com = CoInitialize(nullptr);
+    int rc = tide::RunProgram();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return rc;
 }
