@@ -106,7 +106,7 @@ bool SelfUpdateAndRegister() {
     if (!platform::Files().Copy(self, target, false)) {
         uint32_t error = platform::Files().LastError();
         platform::ShowMessage(L"The installer could not be copied to " + target + L":\n" +
-                                  platform::Os().SystemMessage(error, 512) +
+                                  Trim(platform::Os().SystemMessage(error, 512)) +
                                   L"\n\nWithout that copy Tidewell cannot be uninstalled from the list of "
                                   L"installed programs.",
                               L"Notice", platform::MbIcon::Error);
