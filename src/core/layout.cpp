@@ -84,7 +84,7 @@ std::wstring InstalledVersionDir(const std::wstring& version) { return InstallDi
 
 std::wstring OldLayoutAppDir() { return InstallDirectory() + L"TCBase\\webapps\\calendar"; }
 
-std::wstring AttachmentDir() { return InstallDirectory() + L"UploadedAttachments"; }
+std::wstring AttachmentDir() { return AddTrailingBackslash(InstallDirectory()) + L"UploadedAttachments"; }
 
 bool CreateDirectoryTree(const std::wstring& path) {
     auto& files = platform::Files();

@@ -51,7 +51,8 @@ std::wstring InstalledVersionDir(const std::wstring& version);
 // versioned folders put the application there).
 std::wstring OldLayoutAppDir();
 
-// Install directory + "UploadedAttachments".
+// Install directory + "UploadedAttachments" (with a "\" between them when
+// the stored install directory lacks its trailing one).
 std::wstring AttachmentDir();
 
 // Creates the directory with every missing parent. Blanks and control

@@ -133,7 +133,8 @@ void TCommandRunner::Execute() {
     }
 }
 
-bool RunAndWait(const std::wstring& application, const std::wstring& commandLine, const std::wstring& workDir) {
+std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
+                                          const std::wstring& workDir) {
     platform::ProcessStart start;
     start.application = NoneWhenEmpty(application);
     start.commandLine = NoneWhenEmpty(commandLine);
@@ -145,10 +146,15 @@ bool RunAndWait(const std::wstring& application, const std::wstring& commandLine
     std::unique_ptr<platform::Process> process = platform::Procs().Start(start, error);
     if (!process) {
         ShowStartFailure(error);
-        return false;
+        return std::nullopt;
     }
     while (!process->Wait(kRunAndWaitSliceMs)) platform::Env().ProcessMessages();
-    return process->ExitCode() == 0;
+    return process->ExitCode();
+}
+
+bool RunAndWait(const std::wstring& application, const std::wstring& commandLine, const std::wstring& workDir) {
+    std::optional<uint32_t> exitCode = RunAndWaitForExit(application, commandLine, workDir);
+    return exitCode && *exitCode == 0;
 }
 
 bool UnzipArchive(const std::wstring& archive, const std::wstring& destination, TStatusBar* sb) {

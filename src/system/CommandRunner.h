@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,6 +101,11 @@ private:
 // passed, even empty. True when the program started and ended with exit
 // code 0.
 bool RunAndWait(const std::wstring& application, const std::wstring& commandLine, const std::wstring& workDir);
+// RunAndWait for callers that report the outcome themselves: the program's
+// exit code, or none when it could not be started (the "Notice" box has
+// then been shown).
+std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
+                                          const std::wstring& workDir);
 
 // Unpacks archive (full path) with InstallDirectory() + "UNZIP.EXE" and the
 // command line -o -o "archive", in destination as working directory, so the

@@ -1,0 +1,180 @@
+#include "install/upgrade_migration.h"
+
+#include <optional>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "core/layout.h"
+#include "core/manifest.h"
+#include "core/settings.h"
+#include "core/text_file.h"
+#include "platform/message_box.h"
+#include "system/CommandRunner.h"
+#include "system/VariousTests.h"
+#include "system/data_source.h"
+
+namespace tide {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+void Append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+std::wstring DerbyConnectLine(const std::wstring& newDir) {
+    return L"JDBCConnectString=jdbc\\:derby\\:" +
+           EscapePropertyValue(ToForwardSlashes(newDir + L"WEB-INF\\sql\\DERBY\\calendardb"));
+}
+
+void ReportFailedScript(const std::wstring& script, uint32_t exitCode, const std::wstring& oldVersion,
+                        const std::wstring& newVersion, const std::wstring& sqlDir) {
+    platform::ShowMessage(L"The upgrade script " + script + L" ended with exit code " + IntToStr(exitCode) +
+                              L".\n\nThe calendar data of version " + oldVersion +
+                              L" may not have been carried over to version " + newVersion + L". Version " +
+                              oldVersion + L" and its data are still in " + InstalledVersionDir(oldVersion) +
+                              L".\n\nOnce the cause is mended, run winupdate.bat again from a command prompt in " +
+                              sqlDir + L".",
+                          L"Notice", platform::MbIcon::Error);
+}
+
+}  // namespace
+
+std::wstring ArchiveNameForVersion(const std::wstring& version) {
+    std::wstring name = version;
+    for (auto& c : name)
+        if (c == L'.') c = L'_';
+    return L"Tidewell_" + name + L".ZIP";
+}
+
+// Every part counts, the last one too: "3.4" is minor 4, so an upgrade from
+// it does not run the conversions up to 3.4 again on converted data.
+int VersionNumberPart(int n, const std::wstring& version) {
+    size_t start = 0;
+    for (int part = 1;; ++part) {
+        size_t dot = version.find(L'.', start);
+        if (part == n) {
+            std::wstring text = version.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
+            if (text.empty()) throw ConvertError(L"'" + version + L"' is not a valid version");
+            return StrToInt(text);
+        }
+        if (dot == std::wstring::npos) return 0;
+        start = dot + 1;
+    }
+}
+
+std::wstring DatabaseFolder(const Lines& configuration) {
+    static const struct { const wchar_t* ending; const wchar_t* folder; } kKinds[] = {
+        {L"AccessDB", L"Access"}, {L"DerbyDB", L"DERBY"},     {L"IbmDB2DB", L"IBMDB2"},
+        {L"OracleDB", L"ORACLE"}, {L"MySQLDB", L"MYSQL"},     {L"PostgreSQLDB", L"PGSQL"},
+        {L"SQLServerDB", L"SQL2K"}, {L"SybaseSQLADB", L"SYB_SQLA"},
+    };
+    std::wstring value;
+    for (const auto& line : configuration) {
+        if (!StartsWith(line, L"DBObjectClass")) continue;
+        size_t eq = line.find(L'=');
+        value = eq == std::wstring::npos ? std::wstring() : line.substr(eq + 1);
+    }
+    for (const auto& kind : kKinds)
+        if (EndsWith(value, kind.ending)) return kind.folder;
+    return L"Access";
+}
+
+bool IsAccessDatabase(const Lines& configuration) { return DatabaseFolder(configuration) == L"Access"; }
+
+bool IsDerbyDatabase(const Lines& configuration) { return DatabaseFolder(configuration) == L"DERBY"; }
+
+std::wstring ToForwardSlashes(const std::wstring& text) {
+    std::wstring out = text;
+    for (auto& c : out)
+        if (c == L'\\') c = L'/';
+    return out;
+}
+
+std::wstring EscapePropertyValue(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L':' || c == L'=' || c == L'\\') out += L'\\';
+        out += c;
+    }
+    return out;
+}
+
+void RunUpgradeMigration() {
+    const std::wstring oldVersion = ReadSetting(L"Version");
+    const std::wstring newVersion = ManifestValue(L"TW", L"FILE_VERSION");
+    if (oldVersion.empty() || oldVersion == newVersion) return;
+    const int oldMajor = MajorVersion(oldVersion), oldMinor = MinorVersion(oldVersion);
+    const int newMajor = MajorVersion(newVersion), newMinor = MinorVersion(newVersion);
+    const std::wstring interpreter = CommandInterpreterPath();
+
+    const std::wstring dir = InstallDirectory();
+    const std::wstring newDir = VersionedAppDir();
+    const std::wstring sqlDir = newDir + L"WEB-INF\\sql";
+    const std::wstring scriptPath = sqlDir + L"\\winupdate.bat";
+    const std::wstring configPath = newDir + L"WEB-INF\\configuration.properties";
+    const std::wstring accessConfigPath = sqlDir + L"\\Access\\configuration.properties";
+    const std::wstring embeddedConfigPath = sqlDir + L"\\DERBY\\embedded_configuration.properties";
+    const std::wstring tomcatHome = TomcatHomeDir(false);
+
+    // Everything is read before anything changes: a migration that cannot
+    // run must leave the old data source in place.
+    Lines script = ReadTextLines(scriptPath);
+    if (script.empty()) throw Error(L"The upgrade script template " + scriptPath + L" is empty.");
+    Lines config = ReadTextLines(configPath);
+    const std::wstring folder = DatabaseFolder(config);
+    const bool access = folder == L"Access";
+    const bool derby = folder == L"DERBY";
+    Lines accessConfig, embeddedConfig;
+    if (access) {
+        accessConfig = ReadTextLines(accessConfigPath);
+        embeddedConfig = ReadTextLines(embeddedConfigPath);
+    }
+
+    script.insert(script.begin() + 1,
+                  {L"set CATALINA_BASE=" + ServerBaseDir(false), L"set CATALINA_HOME=" + tomcatHome,
+                   L"set NEWINST=" + dir + L"tidewell-" + newVersion, L"set OLDINST=" + InstalledVersionDir(oldVersion),
+                   L"set OLDZIP=" + dir + ArchiveNameForVersion(oldVersion)});
+
+    if (access) {
+        RemoveDataSource();
+        script.push_back(L"cd Access");
+        script.push_back(L"copy \"%OLDINST%\\WEB-INF\\sql\\Access\\calendar.mdb\" /y");
+        if (oldMajor == 2) script.push_back(L"cscript 250_to_300.vbs");
+        if (oldMajor == 3 && oldMinor < 1) script.push_back(L"cscript 300_to_310.vbs");
+        if (oldMajor == 3 && oldMinor < 2) script.push_back(L"cscript 310_to_320.vbs");
+        if (oldMajor == 3 && oldMinor < 3) script.push_back(L"cscript 320_to_330.vbs");
+        if (oldMajor == 3 && oldMinor < 4) script.push_back(L"cscript 330_to_340.vbs");
+        script.push_back(L"cd ..");
+        if (newMajor > 3 || (newMajor == 3 && newMinor > 4)) Append(script, {L"cd DERBY", L"call make340.bat", L"cd .."});
+
+        accessConfig.push_back(L"JDBCConnectString=jdbc\\:odbc\\:Driver={Microsoft Access Driver (*.mdb)};DBQ=" +
+                               EscapePropertyValue(newDir + L"WEB-INF\\sql\\Access\\calendar.mdb"));
+        WriteTextLines(accessConfigPath, accessConfig);
+        Append(script, {L"cd DERBY",
+                        L"call convert_to_derby.bat ..\\Access\\configuration.properties embedded_configuration.properties",
+                        L"cd .."});
+        Append(config, embeddedConfig);
+        config.push_back(DerbyConnectLine(newDir));
+    } else {
+        const std::wstring args = L"\"" + tomcatHome + L"\" " + folder;
+        if (oldMajor == 3 && oldMinor < 2) script.push_back(L"call run320.bat " + args);
+        if (oldMajor == 3 && oldMinor < 3) script.push_back(L"call run330.bat " + args);
+        if (oldMajor == 3 && oldMinor < 4) script.push_back(L"call run340.bat " + args);
+        if (derby) {
+            Append(script, {L"cd \"%NEWINST%\\WEB-INF\\sql\\DERBY\"", L"rd calendardb /s /q", L"mkdir calendardb",
+                            L"xcopy \"%OLDINST%\\WEB-INF\\sql\\DERBY\\calendardb\" calendardb /e /c",
+                            L"cd \"%NEWINST%\\WEB-INF\\sql\""});
+            config.push_back(DerbyConnectLine(newDir));
+        }
+    }
+    WriteTextLines(configPath, config);
+
+    script.push_back(
+        L"java -cp %JARPATH%;..\\classes com.quorvanlabs.tidewell.support.update.WinUpdate \"%OLDINST%\" \"%NEWINST%\"");
+    WriteTextLines(scriptPath, script);
+
+    std::optional<uint32_t> exitCode = RunAndWaitForExit(interpreter, L"/C winupdate.bat", sqlDir);
+    if (exitCode && *exitCode != 0) ReportFailedScript(scriptPath, *exitCode, oldVersion, newVersion, sqlDir);
+}
+
+}  // namespace tide
