@@ -1,0 +1,43 @@
+#include "install/install_steps.h"
+
+#include "install/app_deployment.h"
+#include "install/java_runtime.h"
+#include "install/tomcat_setup.h"
+#include "system/server_service.h"
+#include "system/shortcuts.h"
+
+namespace tide {
+namespace {
+
+// Self-update and registration; until that unit lands the installation
+// goes on as after a run without a newer installer.
+bool SelfUpdateAndRegisterStep() { return true; }
+
+const TInstallSteps* current = nullptr;
+
+}  // namespace
+
+TInstallSteps ProgramInstallSteps() {
+    TInstallSteps s;
+    s.SelfUpdateAndRegister = SelfUpdateAndRegisterStep;
+    s.InstallJre = [](platform::StatusLine* sb, const std::wstring& c) { return InstallJre(sb, c); };
+    s.RemoveServerService = [](bool quiet) { RemoveServerService(quiet); };
+    s.InstallTomcat = [](platform::StatusLine* sb, const std::wstring& c) { return InstallTomcat(sb, c); };
+    s.ConfigureServerBase = [](platform::StatusLine* sb) { return ConfigureServerBase(sb); };
+    s.InstallApplication = [](platform::StatusLine* sb) { return InstallApplication(sb); };
+    s.InstallServerService = [] { return InstallServerService(); };
+    s.SetServerRunning = [](bool start) { return SetServerRunning(start); };
+    s.CreateProgramShortcuts = [](const std::wstring& i, const std::wstring& d) { CreateProgramShortcuts(i, d); };
+    s.CreateServiceShortcuts = [](const std::wstring& d) { CreateServiceShortcuts(d); };
+    return s;
+}
+
+const TInstallSteps& InstallSteps() {
+    static const TInstallSteps program = ProgramInstallSteps();
+    return current ? *current : program;
+}
+
+ScopedInstallSteps::ScopedInstallSteps(const TInstallSteps& steps) : prev_(current) { current = &steps; }
+ScopedInstallSteps::~ScopedInstallSteps() { current = prev_; }
+
+}  // namespace tide
