@@ -203,13 +203,20 @@ TEST_F(OrchestrationTest, StateTable) {
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall, {L"SetServerRunning 1"}, kShortcuts}),
          {L"Starting Tomcat"}, 0},
         {"server already answering: stopped for the download, then Tomcat Running?",
-         [](OrchestrationTest& t) { t.net.answers = true; },
+         [](OrchestrationTest& t) {
+             t.net.answers = true;
+             t.m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\bin");
+             t.m.WriteFile(L"C:\\Apps\\Tidewell\\TCBase\\bin\\catalina.bat", "@echo off\r\n");
+         },
          Cat({kClick,
               {L"stage 2", L"SetServerRunning 0", L"dlTimer 1", L"dlTimer 0", L"stage 3", L"InstallJre JREx64",
                L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication", L"stage 4",
                L"SetServerRunning 0", L"InstallServerService", L"stage 5"},
               kShortcuts}),
          {L"Tomcat Running?"}, 0},
+        {"first installation while another program answers on the port: left alone, Tomcat Running?",
+         [](OrchestrationTest& t) { t.net.answers = true; },
+         Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall, kShortcuts}), {L"Tomcat Running?"}, 0},
         {"cancel after the runtime and the unzip tool arrived",
          [](OrchestrationTest& t) {
              t.m.OnRead([&t](const std::wstring& url, size_t) {
@@ -518,24 +525,36 @@ TEST_F(OrchestrationTest, OldWebApplicationMovedAside) {
 }
 
 TEST_F(OrchestrationTest, ControlServerTable) {
+    enum Server { kNone, kWrapper, kService };  // what this installation has
     struct Row {
-        bool start, running, setResult;
+        bool start, running;
+        Server server;
+        bool setResult;
         bool result;
         W calls;
         W captions;
     };
     const Row rows[] = {
-        {true, true, true, false, {}, {L"Tomcat Running?"}},
-        {true, false, true, true, {L"SetServerRunning 1"}, {}},
-        {true, false, false, false, {L"SetServerRunning 1"}, {L"Starting Tomcat"}},
-        {false, false, true, false, {}, {}},
-        {false, true, true, true, {L"SetServerRunning 0"}, {}},
-        {false, true, false, false, {L"SetServerRunning 0"}, {}},
+        {true, true, kWrapper, true, false, {}, {L"Tomcat Running?"}},
+        {true, false, kWrapper, true, true, {L"SetServerRunning 1"}, {}},
+        {true, false, kWrapper, false, false, {L"SetServerRunning 1"}, {L"Starting Tomcat"}},
+        {false, false, kWrapper, true, false, {}, {}},
+        {false, true, kWrapper, true, true, {L"SetServerRunning 0"}, {}},
+        {false, true, kService, true, true, {L"SetServerRunning 0"}, {}},
+        {false, true, kWrapper, false, false, {L"SetServerRunning 0"}, {}},
+        // Another program on the port of a first installation: left alone.
+        {false, true, kNone, true, false, {}, {}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.start << row.running << row.setResult);
+        SCOPED_TRACE(::testing::Message() << row.start << row.running << row.server << row.setResult);
         Rig t;
         t.SetUp();
+        SaveInstallDirectory(kDir);
+        if (row.server == kService) WriteSetting(L"ServiceInstalled", L"Y");
+        if (row.server == kWrapper) {
+            t.m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\bin");
+            t.m.WriteFile(L"C:\\Apps\\Tidewell\\TCBase\\bin\\catalina.bat", "@echo off\r\n");
+        }
         t.net.answers = row.running;
         t.steps.SetServerRunning = [&](bool start) {
             t.j.Add(start ? L"SetServerRunning 1" : L"SetServerRunning 0");
@@ -578,6 +597,9 @@ TEST_F(OrchestrationTest, ConfigureSystemTable) {
         SCOPED_TRACE(::testing::Message() << row.platformId << row.admin << row.serviceInstalled << row.running);
         Rig t;
         t.SetUp();
+        SaveInstallDirectory(kDir);
+        t.m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\bin");
+        t.m.WriteFile(L"C:\\Apps\\Tidewell\\TCBase\\bin\\catalina.bat", "@echo off\r\n");
         t.os.SetVersion(6, 1, row.platformId);
         t.os.SetAdministrator(row.admin);
         if (row.serviceInstalled) WriteSetting(L"ServiceInstalled", L"Y");
