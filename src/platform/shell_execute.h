@@ -23,6 +23,13 @@ public:
     // started program.
     virtual intptr_t Execute(const std::wstring& verb, const std::wstring& file, const std::wstring& parameters,
                              const std::optional<std::wstring>& directory, int show) = 0;
+    // The same with an owner window (an HWND; nullptr: none) for whatever
+    // the shell shows about the start.
+    virtual intptr_t ExecuteOwned(void* owner, const std::wstring& verb, const std::wstring& file,
+                                  const std::wstring& parameters, const std::optional<std::wstring>& directory,
+                                  int show) {
+        return Execute(verb, file, parameters, directory, show);
+    }
 };
 
 inline ShellExecutor& Shell() { return Port<ShellExecutor>::Get(); }

@@ -10,6 +10,14 @@ intptr_t RecordingShellExecutor::Execute(const std::wstring& verb, const std::ws
     return result_;
 }
 
+intptr_t RecordingShellExecutor::ExecuteOwned(void* owner, const std::wstring& verb, const std::wstring& file,
+                                              const std::wstring& parameters,
+                                              const std::optional<std::wstring>& directory, int show) {
+    std::lock_guard<std::mutex> lock(mu_);
+    calls_.push_back({verb, file, parameters, directory, show, owner});
+    return result_;
+}
+
 void RecordingShellExecutor::SetResult(intptr_t result) {
     std::lock_guard<std::mutex> lock(mu_);
     result_ = result;

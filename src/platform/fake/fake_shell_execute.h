@@ -15,12 +15,16 @@ struct ShellCall {
     std::wstring parameters;
     std::optional<std::wstring> directory;
     int show = 0;
+    void* owner = nullptr;  // the owner window given, nullptr for none
 };
 
 class RecordingShellExecutor : public ShellExecutor {
 public:
     intptr_t Execute(const std::wstring& verb, const std::wstring& file, const std::wstring& parameters,
                      const std::optional<std::wstring>& directory, int show) override;
+    intptr_t ExecuteOwned(void* owner, const std::wstring& verb, const std::wstring& file,
+                          const std::wstring& parameters, const std::optional<std::wstring>& directory,
+                          int show) override;
 
     // The value the next calls return (42: success; 2: file not found).
     void SetResult(intptr_t result);

@@ -15,6 +15,13 @@ public:
                                     directory ? directory->c_str() : nullptr, show);
         return reinterpret_cast<intptr_t>(h);
     }
+    intptr_t ExecuteOwned(void* owner, const std::wstring& verb, const std::wstring& file,
+                          const std::wstring& parameters, const std::optional<std::wstring>& directory,
+                          int show) override {
+        HINSTANCE h = ShellExecuteW(static_cast<HWND>(owner), verb.c_str(), file.c_str(), parameters.c_str(),
+                                    directory ? directory->c_str() : nullptr, show);
+        return reinterpret_cast<intptr_t>(h);
+    }
 };
 
 }  // namespace

@@ -1,0 +1,296 @@
+#include "install/install_orchestration.h"
+
+#include "base/encoding.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "core/InstallInfo.h"
+#include "core/Tidestart.h"
+#include "core/install_dir_guard.h"
+#include "core/layout.h"
+#include "core/manifest.h"
+#include "core/settings.h"
+#include "install/install_steps.h"
+#include "install/java_runtime.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/shell_execute.h"
+#include "system/VariousTests.h"
+
+namespace tide {
+
+const wchar_t kErrorCreatingDirectoryCaption[] = L"Error Creating Directory";
+const wchar_t kErrorDownloadFilesCaption[] = L"Error Download Files";
+const wchar_t kTomcatRunningCaption[] = L"Tomcat Running?";
+const wchar_t kStartingTomcatCaption[] = L"Starting Tomcat";
+
+namespace {
+
+using platform::MbIcon;
+
+bool DestinationIsX64() { return GetInstallInfo().DestinationArchitechture() == x64; }
+
+// Runs one step of the install phase. What it raises is shown and the
+// installation goes on with the next step.
+template <class Step>
+void Guarded(Step&& step) {
+    try {
+        step();
+    } catch (const Error& e) {
+        platform::ShowMessage(e.Message(), L"Notice", MbIcon::Error);
+    } catch (const std::exception& e) {
+        platform::ShowMessage(Utf8ToWide(e.what()), L"Notice", MbIcon::Error);
+    }
+}
+
+bool ServerInstalled() {
+    return IsServiceInstalled() || platform::Files().FileExists(ServerBaseDir(true) + L"bin\\catalina.bat");
+}
+
+void SetProgress(TInstallWindow& w, int32_t position) {
+    if (position > w.pbMax) position = w.pbMax;
+    if (position < 0) position = 0;
+    w.pbPosition = position;
+    w.Progress().SetPosition(position);
+}
+
+void InstallComponent(TInstallWindow& w, const std::wstring& name) {
+    const TInstallSteps& steps = InstallSteps();
+    platform::StatusLine* sb = &w.StatusLine();
+    if (name == L"JRE" || name == L"JREx64") {
+        steps.InstallJre(sb, name);
+        WaitForJavaInstall(w, name);
+    } else if (name == L"TOMCAT" || name == L"TOMCATx64") {
+        // The old service runs the Tomcat that is about to be replaced.
+        if (IsServiceInstalled()) steps.RemoveServerService(true);
+        steps.InstallTomcat(sb, name);
+    } else if (name == L"CATALINA_BASE") {
+        steps.ConfigureServerBase(sb);
+    } else if (name == L"TW") {
+        steps.InstallApplication(sb);
+    }
+    // Anything else (the unzip tool) is used by the other steps.
+}
+
+}  // namespace
+
+void cbInstallClick(TInstallWindow& w) {
+    const std::wstring path = Trim(w.InstallPathText());
+    // The path is checked before anything is made: the uninstaller deletes
+    // this directory with all it holds.
+    if (!IsOwnableInstallDirectory(path) || !CreateDirectoryTree(path)) {
+        platform::ShowMessage(L"Error Creating Directory " + path + L".\nVerify path is valid!",
+                              kErrorCreatingDirectoryCaption, MbIcon::Warning);
+        return;
+    }
+    w.EnableInstallButton(false);
+    w.EnableUninstallButton(false);
+    w.EnablePathControls(false);
+    SaveInstallDirectory(path);
+
+    if (!InstallSteps().SelfUpdateAndRegister()) return;  // the program is ending
+    MoveAsideOldWebApp();
+
+    w.ShowInstallProgress();
+    w.SetStage(InstallStage::Analyzing);
+    if (ManifestValue(L"TW", L"FILE_VERSION").empty()) {
+        platform::ShowMessage(DownloadFailureAdvice(), kErrorDownloadFilesCaption, MbIcon::Warning);
+        return;
+    }
+    w.slComponents = BuildComponentList();
+    w.SetStage(InstallStage::Downloading);
+    StartComponentDownload(w, w.slComponents);
+}
+
+std::vector<std::wstring> BuildComponentList() {
+    const bool x64 = DestinationIsX64();
+    std::vector<std::wstring> list;
+    if (JreCheck(x64) == kJreNotFound) list.push_back(x64 ? L"JREx64" : L"JRE");
+    list.push_back(L"UNZIP");
+    list.push_back(L"CATALINA_BASE");
+    list.push_back(x64 ? L"TOMCATx64" : L"TOMCAT");
+    list.push_back(L"TW");
+    return list;
+}
+
+void MoveAsideOldWebApp() {
+    const std::wstring old = OldLayoutAppDir();
+    if (platform::Files().DirectoryExists(old))
+        platform::Files().Move(old, InstalledVersionDir(ReadSetting(L"Version")));
+}
+
+void StartComponentDownload(TInstallWindow& w, const std::vector<std::wstring>& components) {
+    ControlServer(false);  // its files are about to be replaced
+
+    w.oComponentDL = std::make_unique<TComponentDownloader>(true);
+    TComponentDownloader& dl = *w.oComponentDL;
+    dl.SetComponents(components);
+    dl.AgentName = AgentName();
+
+    const std::wstring exe = platform::Env().ExecutablePath();
+    const std::wstring exeDir = LeftStr(exe, LastDelimiter(L'\\', exe));
+    if (LowerCase(InstallDirectory()) != LowerCase(exeDir)) dl.Alt_Path = exeDir;
+    const std::vector<std::wstring> args = platform::Env().Arguments();
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == L"/u" || args[i] == L"/U") {
+            dl.Alt_Path = i + 1 < args.size() ? args[i + 1] : std::wstring();
+            break;
+        }
+    }
+
+    dl.pb = &w.Progress();
+    dl.sb = &w.StatusLine();
+    dl.BeginDownload();
+    w.SetDownloadTimer(true);
+}
+
+void dlTimerTimer(TInstallWindow& w) {
+    if (!w.oComponentDL) {
+        w.SetDownloadTimer(false);
+        return;
+    }
+    // Only a final status means the thread is past its last message box:
+    // until then the window thread must not wait for it.
+    const TDownloadStatus status = w.oComponentDL->Status();
+    if (status == DOWNLOAD_IN_PROGRESS || status == ABORT_PENDING) return;
+
+    w.SetDownloadTimer(false);
+    std::unique_ptr<TComponentList> got = w.oComponentDL->getDownloadedComponents();
+    w.slComponents = got ? *got : TComponentList();
+    w.oComponentDL.reset();
+
+    w.SetStage(InstallStage::Unpacking);
+    for (const std::wstring& name : w.slComponents) {
+        Guarded([&] { InstallComponent(w, name); });
+        if (platform::Env().QuitRequested()) return;  // the window was closed meanwhile
+    }
+
+    w.SetStage(InstallStage::Configuring);
+    w.StatusLine().SetText(L"Configuring System");
+    Guarded([] { ConfigureSystem(); });
+
+    w.SetStage(InstallStage::Starting);
+    w.StatusLine().SetText(L"Starting Apache Tomcat");
+    bool started = false;
+    Guarded([&] { started = ControlServer(true); });
+    if (started) {
+        w.pbMax = kTomcatStartDelay;
+        w.Progress().SetMax(w.pbMax);
+        w.pbStep = 1;
+        // The countdown fills the bar from the left.
+        SetProgress(w, 0);
+        w.tomcatStartDelay = kTomcatStartDelay;
+        w.SetStartTimer(true);
+    }
+
+    const TInstallSteps& steps = InstallSteps();
+    Guarded([&] { steps.CreateProgramShortcuts(platform::Env().ExecutablePath(), InstallDirectory()); });
+    Guarded([&] { steps.CreateServiceShortcuts(InstallDirectory()); });
+    WriteSetting(L"ShortcutsOffered", L"Y");
+    w.EnableUninstallButton(true);
+}
+
+bool WaitForJavaInstall(TInstallWindow& w, const std::wstring& component) {
+    const std::wstring file = ComponentFilePath(component);
+    const bool x64 = DestinationIsX64();
+    auto& clock = platform::SystemClock();
+    auto& env = platform::Env();
+
+    SetProgress(w, 0);
+    bool fileFree = false;
+    bool found = false;
+    bool gaveUp = false;
+    w.javaWaitAbandoned = false;
+    w.javaWaitRunning = true;
+    const uint64_t start = clock.TickMs();
+    for (unsigned pass = 1; !(fileFree && found); ++pass) {
+        clock.SleepMs(kJavaInstallPollMs);
+        if (pass % 4 == 0) SetProgress(w, w.pbPosition == 100 ? 33 : w.pbPosition + 1);
+        env.ProcessMessages();
+        if (env.QuitRequested()) break;
+        if (w.javaWaitAbandoned || clock.TickMs() - start >= kJavaInstallTimeoutMs) {
+            gaveUp = true;
+            break;
+        }
+        if (!fileFree) {
+            // The installer holds its own file while it runs; a file that is
+            // gone is held by no one.
+            fileFree = !platform::Files().FileExists(file) ||
+                       platform::Files().Open(file, platform::OpenMode::ReadExisting, platform::Share::None) != nullptr;
+        }
+        if (fileFree) found = JreCheck(x64) != kJreNotFound;
+    }
+    w.javaWaitRunning = false;
+    w.javaWaitAbandoned = false;
+    SetProgress(w, 100);
+    if (gaveUp)
+        platform::ShowMessage(L"The Java runtime installation has not finished.\n\n"
+                              L"Tidewell will not start until a Java runtime is installed. "
+                              L"The installation goes on with the other components.",
+                              L"Notice", MbIcon::Warning);
+    return found;
+}
+
+bool AbandonJavaWait(TInstallWindow& w) {
+    if (!w.javaWaitRunning) return false;
+    w.javaWaitAbandoned = true;
+    return true;
+}
+
+void ConfigureSystem() {
+    if (!IsWindowsNT()) return;
+    if (!IsAdministrator()) return;
+    if (IsServiceInstalled()) return;
+    if (ServerRunning()) ControlServer(false);
+    InstallSteps().InstallServerService();
+}
+
+bool ControlServer(bool start) {
+    const bool running = ServerRunning();
+    if (start && running) {
+        platform::ShowMessage(L"Jakarta Tomcat appears to be running already.\n\n"
+                              L"If not, check to see if another application is using port 8080.",
+                              kTomcatRunningCaption, MbIcon::Information);
+        return false;
+    }
+    if (!start && !running) return false;
+    // Something answers on the port, but there is no server of this
+    // installation to stop (a first installation while another program
+    // holds 8080): its stop script does not exist yet.
+    if (!start && !ServerInstalled()) return false;
+    if (start) {
+        const bool ok = InstallSteps().SetServerRunning(true);
+        if (!ok)
+            platform::ShowMessage(L"An error happened starting tomcat. You may have another application running on "
+                                  L"\nthe port tomcat is using!",
+                                  kStartingTomcatCaption, MbIcon::Information);
+        return ok;
+    }
+    return InstallSteps().SetServerRunning(false);
+}
+
+void tmrStartTomcatTimer(TInstallWindow& w) {
+    SetProgress(w, w.pbPosition + w.pbStep);
+    --w.tomcatStartDelay;
+    if (w.tomcatStartDelay <= 0) {
+        w.SetStartTimer(false);
+        w.StatusLine().SetText(L"Launching Browser");
+        OpenCalendarInBrowser(w);
+        w.CloseWindow();
+        platform::Env().RequestQuit();
+        return;
+    }
+    if (ServerRunning()) {
+        w.tomcatStartDelay = 1;
+        SetProgress(w, w.pbMax - 1);
+    }
+    w.StatusLine().SetText(Format(L"Waiting %d seconds for Tidewell to Start...", w.tomcatStartDelay));
+}
+
+void OpenCalendarInBrowser(TInstallWindow& w) {
+    platform::Shell().ExecuteOwned(w.OwnerHandle(), L"open", ServerURL(), L"", std::nullopt,
+                                   platform::kSwShowNormal);
+}
+
+}  // namespace tide
