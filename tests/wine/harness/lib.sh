@@ -201,5 +201,21 @@ start_wine_desktop() {
     left=$(_headless_desktops)
     [ -z "$left" ] || fail "the Wine desktop of $WINEPREFIX (explorer.exe, pid $left) still has no display after a restart of its wineserver"
   fi
+  _keep_desktop
   return 0
+}
+
+# Wine ends the desktop process a little after its last client has gone,
+# and a program that starts while it shuts down gets no desktop (its boxes
+# fail at once, process starts fail). One quiet client for the whole run
+# keeps it up: the robot waiting for a box that never comes. Stopped with
+# the other processes of the run (harness/stop.sh).
+_keep_desktop() {
+  local pidfile=$TIDE_WINE_STATE/desktop-keeper.pid
+  [ -f "$W64/robot.exe" ] || return 0
+  if [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then return 0; fi
+  mkdir -p "$TIDE_WINE_STATE"
+  setsid timeout 7200 "$WINE64" "$W64/robot.exe" expect --caption "harness: keeps the desktop up" --timeout 7100 \
+    </dev/null >/dev/null 2>&1 &
+  echo $! > "$pidfile"
 }
