@@ -41,38 +41,11 @@ using namespace tide::wintest;
 
 namespace {
 
-class PrintedBoxes : public platform::MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons, platform::MbIcon) override {
-        std::lock_guard<std::mutex> lock(mu_);
-        std::wstring flat = text;
-        for (auto& c : flat)
-            if (c == L'\n') c = L' ';
-        lines.push_back(L"box=" + caption + L"|" + flat);
-        return platform::kIdOk;
-    }
-    std::vector<std::wstring> lines;
-
-private:
-    std::mutex mu_;
-};
-
 // The manifest comes from a file here.
 class FileFetcher : public ManifestFetcher {
 public:
     bool Fetch(const std::wstring& location, const std::wstring& localPath) override {
         return CopyFileW(location.c_str(), localPath.c_str(), FALSE) != 0;
-    }
-};
-
-// This x86_64 program stands in for the 32-bit installer on 64-bit Windows.
-class ProductProbes : public platform::Wow64Probes {
-public:
-    Wow64 IsWow64Process() override { return Wow64::Yes; }
-    uint16_t NativeProcessorArchitecture() override {
-        SYSTEM_INFO si{};
-        GetNativeSystemInfo(&si);
-        return si.wProcessorArchitecture;
     }
 };
 
@@ -119,8 +92,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!opt[L"fail"].empty()) SetEnvironmentVariableW(L"TW_STANDIN_FAIL", opt[L"fail"].c_str());
     FileFetcher fetcher;
     SetManifestFetcher(&fetcher);
-    PrintedBoxes printed;
-    ProductProbes probes;
+    CollectedBoxes printed;
+    Wow64ProductProbes probes;
     platform::ScopedPort<platform::Wow64Probes> probePort(probes);
     std::unique_ptr<platform::ScopedPort<platform::MessageBoxes>> boxPort;
     if (opt[L"boxes"] != L"real") boxPort = std::make_unique<platform::ScopedPort<platform::MessageBoxes>>(printed);

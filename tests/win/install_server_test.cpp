@@ -40,35 +40,6 @@ using namespace tide::wintest;
 
 namespace {
 
-class PrintedBoxes : public platform::MessageBoxes {
-public:
-    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons, platform::MbIcon) override {
-        std::lock_guard<std::mutex> lock(mu_);
-        std::wstring flat = text;
-        for (auto& c : flat)
-            if (c == L'\n') c = L' ';
-        lines.push_back(L"box=" + caption + L"|" + flat);
-        return platform::kIdOk;
-    }
-    std::vector<std::wstring> lines;
-
-private:
-    std::mutex mu_;
-};
-
-// This x86_64 program stands in for the 32-bit installer, which runs under
-// WOW64 on this 64-bit prefix: it answers "WOW64" and passes on the
-// machine's own processor as Windows reports it.
-class ProductProbes : public platform::Wow64Probes {
-public:
-    Wow64 IsWow64Process() override { return Wow64::Yes; }
-    uint16_t NativeProcessorArchitecture() override {
-        SYSTEM_INFO si{};
-        GetNativeSystemInfo(&si);
-        return si.wProcessorArchitecture;
-    }
-};
-
 // Puts a setting back as it was (removed when it had none).
 class SettingGuard {
 public:
@@ -130,8 +101,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     SetManifestFetcher(&ManifestDownload());
-    PrintedBoxes boxes;
-    ProductProbes probes;
+    CollectedBoxes boxes;
+    Wow64ProductProbes probes;
     platform::ScopedPort<platform::MessageBoxes> boxPort(boxes);
     platform::ScopedPort<platform::Wow64Probes> probePort(probes);
     const std::wstring mode = argv[3];

@@ -26,6 +26,7 @@
 #include "install/install_orchestration.h"
 #include "platform/message_box.h"
 #include "platform/wow64.h"
+#include "release_test_support.h"
 #include "system/VariousTests.h"
 
 using namespace tide;
@@ -51,26 +52,12 @@ class PrintedBoxes : public platform::MessageBoxes {
 public:
     int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons, platform::MbIcon icon) override {
         std::lock_guard<std::mutex> lock(mu_);
-        std::wstring flat = text;
-        for (auto& c : flat)
-            if (c == L'\n') c = L' ';
-        Put(L"box", caption + L"|" + flat + L"|" + IconName(icon));
+        Put(L"box", caption + L"|" + wintest::FlatBoxText(text) + L"|" + IconName(icon));
         return platform::kIdOk;
     }
 
 private:
     std::mutex mu_;
-};
-
-// This x86_64 program stands in for the 32-bit installer under WOW64.
-class ProductProbes : public platform::Wow64Probes {
-public:
-    Wow64 IsWow64Process() override { return Wow64::Yes; }
-    uint16_t NativeProcessorArchitecture() override {
-        SYSTEM_INFO si{};
-        GetNativeSystemInfo(&si);
-        return si.wProcessorArchitecture;
-    }
 };
 
 const wchar_t* const kStageNames[] = {L"", L"Analyzing System", L"Downloading Files", L"Unpacking Files",
@@ -101,7 +88,7 @@ int wmain(int argc, wchar_t** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // the shell's objects of the shortcuts
     SetManifestFetcher(&ManifestDownload());
     PrintedBoxes boxes;
-    ProductProbes probes;
+    wintest::Wow64ProductProbes probes;
     platform::ScopedPort<platform::MessageBoxes> boxPort(boxes);
     platform::ScopedPort<platform::Wow64Probes> probePort(probes);
 

@@ -7,12 +7,16 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/ArchAwareRegistry.h"
 #include "core/settings.h"
 #include "base/encoding.h"
 #include "base/text.h"
+#include "platform/message_box.h"
+#include "platform/wow64.h"
 
 namespace tide::wintest {
 
@@ -74,5 +78,38 @@ inline std::wstring EnvVar(const wchar_t* name) {
     DWORD n = GetEnvironmentVariableW(name, buf, 4096);
     return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
 }
+
+// Message boxes as lines "box=CAPTION|TEXT" with the line breaks of the
+// text written as blanks, answered with OK.
+inline std::wstring FlatBoxText(std::wstring text) {
+    for (auto& c : text)
+        if (c == L'\n') c = L' ';
+    return text;
+}
+class CollectedBoxes : public platform::MessageBoxes {
+public:
+    int Show(const std::wstring& text, const std::wstring& caption, platform::MbButtons, platform::MbIcon) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        lines.push_back(L"box=" + caption + L"|" + FlatBoxText(text));
+        return platform::kIdOk;
+    }
+    std::vector<std::wstring> lines;
+
+private:
+    std::mutex mu_;
+};
+
+// An x86_64 test program standing in for the 32-bit installer, which runs
+// under WOW64 on a 64-bit prefix: it answers "WOW64" and passes on the
+// machine's own processor as Windows reports it.
+class Wow64ProductProbes : public platform::Wow64Probes {
+public:
+    Wow64 IsWow64Process() override { return Wow64::Yes; }
+    uint16_t NativeProcessorArchitecture() override {
+        SYSTEM_INFO si{};
+        GetNativeSystemInfo(&si);
+        return si.wProcessorArchitecture;
+    }
+};
 
 }  // namespace tide::wintest
