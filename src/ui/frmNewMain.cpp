@@ -149,11 +149,21 @@ platform::FontSpec TfrmNewMainForm::FontOf(const TControlLayout& row, bool bold)
 }
 
 void TfrmNewMainForm::Layout() {
+    int label2Right = 0;
     for (const auto& row : MainWindowLayout()) {
         const ControlState& st = state_[row.id];
         platform::FontSpec font = FontOf(row, st.bold);
         platform::PixelRect rect = FramePosition(row, dpi_);
         if (row.width == 0) ws_.MeasureText(frame_, row.text, font, rect.width, rect.height);
+        if (row.id == idLabel2) label2Right = rect.left + rect.width;
+        // The link continues the sentence of Label1 and Label2: where the
+        // font runs wider than Tahoma (a substitute font), it moves right
+        // so that a blank still separates it from "computer.".
+        if (row.id == idLabel3) {
+            int space = 0, h = 0;
+            ws_.MeasureText(frame_, L" ", font, space, h);
+            rect.left = std::max(rect.left, label2Right + space);
+        }
         if (!created_) {
             platform::ControlSpec c;
             c.id = row.id;

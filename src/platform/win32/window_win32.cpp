@@ -67,7 +67,9 @@ int WindowDpi(HWND h) {
     return dpi > 0 ? dpi : 96;
 }
 
-constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: the group box paints only its frame, the frame the
+// background inside it.
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kFrameExStyle = WS_EX_CONTROLPARENT;
 
 SIZE FrameSizeFor(HWND h, int clientWidth, int clientHeight) {
@@ -331,11 +333,17 @@ public:
         HWND w = Child(frame, id);
         if (!w) return std::wstring();
         if (Data(frame)->kinds[id] == ControlKind::StatusBar) {
-            LRESULT n = SendMessageW(w, SB_GETTEXTLENGTHW, SB_SIMPLEID, 0);
-            std::wstring s(static_cast<size_t>(LOWORD(n)) + 1, L'\0');
-            SendMessageW(w, SB_GETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(&s[0]));
-            s.resize(LOWORD(n));
-            return s;
+            // The simple text: Windows reads it as part SB_SIMPLEID, Wine
+            // only as part 0.
+            for (WPARAM part : {static_cast<WPARAM>(SB_SIMPLEID), static_cast<WPARAM>(0)}) {
+                LRESULT n = SendMessageW(w, SB_GETTEXTLENGTHW, part, 0);
+                if (LOWORD(n) == 0) continue;
+                std::wstring s(static_cast<size_t>(LOWORD(n)) + 1, L'\0');
+                SendMessageW(w, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(&s[0]));
+                s.resize(LOWORD(n));
+                return s;
+            }
+            return std::wstring();
         }
         int n = GetWindowTextLengthW(w);
         std::wstring s(static_cast<size_t>(n) + 1, L'\0');
