@@ -2,19 +2,23 @@
 // system answers what it will not tell another process (the font of a
 // control, the status bar's simple text, the bitmap of the picture).
 //
-//   main_window_probe.exe
+//   main_window_probe.exe [HOLD-SECONDS]
 //
 // Creates TfrmNewMainForm with the real adapters and the product's
 // resources, shows it, and prints one line per control:
 //   control|ID|CLASS|LEFT,TOP,WIDTH,HEIGHT|FACE|HEIGHT|WEIGHT|UNDERLINE|COLOUR
 // (rectangle in the frame's client area; FACE is the face the font really
-// got, GetTextFaceW; HEIGHT is lfHeight; COLOUR the text colour the frame
+// got, GetTextFaceW; HEIGHT is lfHeight; WEIGHT the weight the font got,
+// GetTextMetricsW; COLOUR the text colour the frame
 // gives a static, or "-"), then:
 //   client|WIDTH,HEIGHT|dpi|DPI
+//   cursor|hand|YES-OR-NO (over the link, the frame sets the hand cursor)
 //   picture|WIDTH,HEIGHT|PIXELS-THAT-MATCH-THE-DECODED-ARTWORK/CHECKED
 //   status|TEXT          (after another thread set it and the window woke)
 //   progress|MAX|POSITION
 //   stage|ID|WEIGHT      (after SetStage(Configuring))
+// and then keeps the window up for HOLD-SECONDS (default 0), for a
+// screenshot, printing "holding" first.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -59,9 +63,11 @@ std::wstring FontLine(HWND frame, HWND c) {
     HGDIOBJ old = SelectObject(dc, f);
     wchar_t face[LF_FACESIZE] = {0};
     GetTextFaceW(dc, LF_FACESIZE, face);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
     SelectObject(dc, old);
     ReleaseDC(frame, dc);
-    return std::wstring(face) + L"|" + Str(lf.lfHeight) + L"|" + Str(lf.lfWeight) + L"|" + Str(lf.lfUnderline);
+    return std::wstring(face) + L"|" + Str(lf.lfHeight) + L"|" + Str(tm.tmWeight) + L"|" + Str(lf.lfUnderline);
 }
 
 // The text colour the frame gives a static control when it paints.
@@ -82,7 +88,7 @@ std::wstring ColourOf(HWND frame, HWND c) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     using namespace tide;
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
@@ -109,6 +115,11 @@ int wmain() {
     RECT cr;
     GetClientRect(frame, &cr);
     Out(L"client|" + Str(cr.right) + L"," + Str(cr.bottom) + L"|dpi|" + Str(platform::Windows().Dpi(form.Frame())));
+
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    HWND link = GetDlgItem(frame, idLabel3);
+    SendMessageW(frame, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    Out(std::wstring(L"cursor|hand|") + (GetCursor() == LoadCursorW(nullptr, IDC_HAND) ? L"yes" : L"no"));
 
     // The picture: its bitmap against the artwork decoded and scaled here.
     HWND pic = GetDlgItem(frame, idImage1);
@@ -161,6 +172,10 @@ int wmain() {
         LOGFONTW lf{};
         GetObjectW(f, sizeof lf, &lf);
         Out(L"stage|" + Str(id) + L"|" + Str(lf.lfWeight));
+    }
+    if (argc > 1) {
+        Out(L"holding");
+        Pump(_wtoi(argv[1]) * 1000);
     }
     return 0;
 }
