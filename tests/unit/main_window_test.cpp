@@ -171,6 +171,29 @@ TEST_F(MainWindowTest, AtAHigherDpiEverythingIsScaledAndAgainWhenTheDpiChanges) 
     EXPECT_EQ(C(f, idImage1).picture.height, 524);
 }
 
+TEST_F(MainWindowTest, InAWiderFontTheLinkStillFollowsComputerWithABlank) {
+    ws.SetCharWidthEighths(6);  // 13 px font: "computer." 87 px from 208, a blank 9 px
+    TfrmNewMainForm f;
+    EXPECT_EQ(C(f, idLabel2).spec.rect.width, 87);
+    EXPECT_EQ(C(f, idLabel3).spec.rect.left, 208 + 87 + 9);
+    EXPECT_EQ(C(f, idLabel3).spec.rect.top, 54);
+}
+
+TEST_F(MainWindowTest, AnErrorInAHandlerEndsTheMessageLoopAndIsRaisedThere) {
+    SaveInstallDirectory(L"C:\\Apps\\Tidewell");
+    SetUninstallRunner([](platform::StatusLine*) -> bool { throw IoError(L"Cannot delete C:\\Apps\\Tidewell"); });
+    TfrmNewMainForm f;
+    f.Show();
+    ws.Click(f.Frame(), idCbUninstall);  // inside the window system: the error must not escape
+    EXPECT_TRUE(m.env.QuitRequested());
+    try {
+        m.env.RunMessageLoop();
+        ADD_FAILURE() << "the loop did not raise the error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Message(), L"Cannot delete C:\\Apps\\Tidewell");
+    }
+}
+
 TEST_F(MainWindowTest, WithoutAWindowSystemTheWindowIsAnError) {
     ws.SetCreateFails(true);
     EXPECT_THROW(TfrmNewMainForm f, Error);

@@ -58,7 +58,7 @@ void FakeWindowSystem::MeasureText(FrameHandle, const std::wstring& text, const 
         if (text[i] == L'&' && i + 1 < text.size() && text[i + 1] != L'&') continue;
         ++chars;
     }
-    width = chars * font.pixelHeight / 2;
+    width = chars * font.pixelHeight * charEighths_ / 8;
     height = font.pixelHeight + font.pixelHeight / 4;
 }
 

@@ -41,7 +41,8 @@ public:
     void Close(FrameHandle frame) override;
     void Destroy(FrameHandle frame) override;
     uintptr_t NativeHandle(FrameHandle frame) override { return frame; }
-    // Text width: half the font height per character ("&" takes none);
+    // Text width: half the font height per character ("&" takes none;
+    // see SetCharWidthEighths);
     // height: the font height and a quarter.
     void MeasureText(FrameHandle frame, const std::wstring& text, const FontSpec& font, int& width,
                      int& height) override;
@@ -67,6 +68,9 @@ public:
 
     // Set-up.
     void SetDpi(int dpi) { dpi_ = dpi; }
+    // Text measures this many eighths of the font height a character
+    // (default 4: half the height), for fonts that run wider.
+    void SetCharWidthEighths(int eighths) { charEighths_ = eighths; }
     void SetCreateFails(bool fails) { createFails_ = fails; }
     void SetProgramFilesFolder(const std::wstring& dir) { programFiles_ = dir; }
     // The answer of the next folder browser (nothing: cancelled).
@@ -91,6 +95,7 @@ private:
     std::map<FrameHandle, FakeFrame> frames_;
     FrameHandle next_ = 1;
     int dpi_ = 96;
+    int charEighths_ = 4;
     bool createFails_ = false;
     std::wstring programFiles_ = L"C:\\Program Files (x86)";
     std::optional<std::wstring> browseAnswer_;
