@@ -44,6 +44,10 @@ void Guarded(Step&& step) {
     }
 }
 
+bool ServerInstalled() {
+    return IsServiceInstalled() || platform::Files().FileExists(ServerBaseDir(true) + L"bin\\catalina.bat");
+}
+
 void SetProgress(TInstallWindow& w, int32_t position) {
     if (position > w.pbMax) position = w.pbMax;
     if (position < 0) position = 0;
@@ -251,6 +255,10 @@ bool ControlServer(bool start) {
         return false;
     }
     if (!start && !running) return false;
+    // Something answers on the port, but there is no server of this
+    // installation to stop (a first installation while another program
+    // holds 8080): its stop script does not exist yet.
+    if (!start && !ServerInstalled()) return false;
     if (start) {
         const bool ok = InstallSteps().SetServerRunning(true);
         if (!ok)

@@ -63,7 +63,10 @@ bool WaitForJavaInstall(TInstallWindow& w, const std::wstring& component);
 void ConfigureSystem();
 
 // Starts (true) or stops (false) the server with the messages of a start
-// that cannot be made; true when the server was started or stopped.
+// that cannot be made; true when the server was started or stopped. A stop
+// is asked only of a server this installation has (the service, or the
+// server base's bin\catalina.bat): whatever else answers on the port is
+// left alone.
 bool ControlServer(bool start);
 
 // Opens ServerURL() with the shell, the window as owner.

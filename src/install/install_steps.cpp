@@ -2,6 +2,7 @@
 
 #include "install/app_deployment.h"
 #include "install/java_runtime.h"
+#include "install/self_update.h"
 #include "install/tomcat_setup.h"
 #include "system/server_service.h"
 #include "system/shortcuts.h"
@@ -9,17 +10,13 @@
 namespace tide {
 namespace {
 
-// Self-update and registration; until that unit lands the installation
-// goes on as after a run without a newer installer.
-bool SelfUpdateAndRegisterStep() { return true; }
-
 const TInstallSteps* current = nullptr;
 
 }  // namespace
 
 TInstallSteps ProgramInstallSteps() {
     TInstallSteps s;
-    s.SelfUpdateAndRegister = SelfUpdateAndRegisterStep;
+    s.SelfUpdateAndRegister = [] { return SelfUpdateAndRegister(); };
     s.InstallJre = [](platform::StatusLine* sb, const std::wstring& c) { return InstallJre(sb, c); };
     s.RemoveServerService = [](bool quiet) { RemoveServerService(quiet); };
     s.InstallTomcat = [](platform::StatusLine* sb, const std::wstring& c) { return InstallTomcat(sb, c); };

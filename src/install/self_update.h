@@ -1,0 +1,44 @@
+// The first step of every installation: when the release manifest announces
+// a newer installer ([DOWNLOADER] FILE_VERSION), download it into the
+// temporary folder, start it and end this one; otherwise copy this program
+// into the install directory as "Tidestart.EXE" and register that copy as
+// the product's uninstaller (install/uninstall_entry.h).
+#pragma once
+
+#include <string>
+
+namespace tide {
+
+// The user's temporary folder as GetTempPathW reports it (ends in "\").
+std::wstring TempDirectory();
+
+// Order of dotted versions: part by part from the left, two parts that are
+// both decimal numbers compared as numbers (any length, leading zeros
+// ignored), any other pair as text by code unit; a missing part counts as
+// "0", so "1.5" equals "1.5.0". Negative, zero or positive as a is older
+// than, equal to or newer than b.
+int CompareVersions(const std::wstring& a, const std::wstring& b);
+
+// Whether the announced installer is to replace the running one: newest is
+// not empty and either own is empty (no version resource) or newest is
+// newer by CompareVersions.
+bool IsNewerInstaller(const std::wstring& newest, const std::wstring& own);
+
+// Run once at the start of an installation, after the install directory is
+// saved; the first manifest lookup of the run (which fetches it).
+//  - A newer installer announced: downloaded to TempDirectory() + its
+//    FILE_NAME from BINARY_BASE with the manifest's size and digest. When
+//    that works, the "Updated Installer" box, the new file is started
+//    through the shell, the application is asked to quit and the result is
+//    false. A failed download (the downloader has said so) or start (said
+//    here) goes on with this installer.
+//  - Running as the installed copy (InstallerCopyPath(), letters in any
+//    case): true, nothing copied or written.
+//  - Otherwise copies itself onto InstallerCopyPath(), replacing it (a
+//    failed copy is shown in a "Notice" box naming the target), and writes
+//    the uninstall entry. When its key cannot be written: the "Notice" box
+//    about administrator rights, the application is asked to quit, false.
+// A DOWNLOADER FILE_NAME that is not a bare file name throws ManifestError.
+bool SelfUpdateAndRegister();
+
+}  // namespace tide

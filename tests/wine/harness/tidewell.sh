@@ -1,0 +1,16 @@
+# Sourced after lib.sh by tests that need the stand-in Tidewell application
+# (tools/fixtures/tidewell, see its README).
+#
+# make_tw_archive DIR VERSION: writes DIR/tidewell-VERSION.zip, which
+# unpacks to tidewell-VERSION\.
+# make_tw_installed INSTALL_DIR VERSION [KIND]: lays out
+# INSTALL_DIR/tidewell-VERSION as an earlier installer left it, with its
+# configuration naming the database KIND (AccessDB, DerbyDB, ...) and data.
+make_tw_archive() {
+  bash "$TIDE_SOURCE_DIR/tools/fixtures/tidewell/make_tw.sh" "$2" "$1" >"$1.tw.log" 2>&1 \
+    || fail "Tidewell $2 archive not made: $(cat "$1.tw.log")"
+}
+make_tw_installed() {
+  bash "$TIDE_SOURCE_DIR/tools/fixtures/tidewell/make_tw.sh" --installed "$2" "$1" ${3:+"$3"} >"$1.tw.log" 2>&1 \
+    || fail "Tidewell $2 folder not made: $(cat "$1.tw.log")"
+}
