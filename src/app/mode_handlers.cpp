@@ -8,13 +8,20 @@
 #include "base/error.h"
 #include "download/manifest_download.h"
 #include "download/verification.h"
+#include "platform/environment.h"
 #include "platform/message_box.h"
+#include "ui/frmNewMain.h"
 
 namespace tide {
 
 ModeHandlers DefaultModeHandlers() {
     ModeHandlers h;
     h.testIni = VerifyManifestFiles;
+    h.installer = [] {
+        TfrmNewMainForm form;
+        form.Show();
+        platform::Env().RunMessageLoop();
+    };
     return h;
 }
 

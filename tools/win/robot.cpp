@@ -15,6 +15,33 @@
 //       Waits for a message box of any program with caption C, prints its
 //       line, presses the button and exits 0; exits 1 after the timeout.
 //
+// Window commands act on the visible top-level window whose title is T (or,
+// with --class C and no --title, the first of that class), waiting for it
+// up to the timeout, and find its controls by their text as a person
+// reads them ("&Install" and "Install" both name the Install button):
+//
+//   robot.exe window --title T [--class C] [--until COND] [--timeout S]
+//       Prints the frame, "frame|CLASS|TITLE|L,T,W,H|CL,CT,CW,CH" (window
+//       and client area on the screen), then one line per child control
+//       in creation order, "control|ID|CLASS|TEXT|L,T,W,H|visible|enabled|
+//       checked" (the rectangle in the client area; each state 1 or 0),
+//       then "focus|TEXT" (the control with the keyboard focus). COND
+//       waits first: visible:TEXT, hidden:TEXT, enabled:TEXT,
+//       disabled:TEXT, checked:TEXT or focus:TEXT.
+//   robot.exe click --title T --text TEXT      posts a click to the control (BM_CLICK; a
+//                                              mouse press and release for a label)
+//   robot.exe type --title T --class-of-control C --text TEXT
+//       selects the whole text of the first control of class C (e.g.
+//       Edit) and types TEXT into it character by character (WM_CHAR),
+//       then waits until the control holds it.
+//   robot.exe key --title T KEY...             keys to the focused control: tab, escape,
+//                                              enter, space, alt+LETTER
+//   robot.exe wait-gone --title T              exits 0 once the window is gone, 1 after the timeout
+//
+// Clicks and keys are posted, as a person's would be queued, so a handler
+// that opens a modal box does not block the robot. The window commands
+// exit 1 when the window or control is not found in time.
+//
 // Box text is printed with line breaks written as \n (backslashes are left
 // as they are). Icons: warning, information, error (also MB_ICONSTOP, the
 // same icon), none, or unknown. Icons of another process cannot be read
@@ -207,10 +234,205 @@ std::vector<std::wstring> Split(const std::wstring& s, wchar_t sep) {
     }
 }
 
+// --- windows and their controls ---
+
+// A control's text as the control itself answers (another process's
+// controls keep no caption of their own in the window manager, e.g. edits).
+std::wstring ControlText(HWND h) {
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &n)) return WindowText(h);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(h, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(&s[0]), SMTO_ABORTIFHUNG, 2000, &got);
+    s.resize(static_cast<size_t>(got));
+    return s;
+}
+
+std::wstring WithoutAmpersands(const std::wstring& s) {
+    std::wstring r;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == L'&' && i + 1 < s.size()) ++i;
+        r += s[i];
+    }
+    return r;
+}
+
+bool NamedBy(HWND h, const std::wstring& text) {
+    std::wstring t = ControlText(h);
+    return t == text || WithoutAmpersands(t) == WithoutAmpersands(text);
+}
+
+struct FrameQuery {
+    std::wstring title, cls;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindFrame(HWND h, LPARAM lp) {
+    auto* q = reinterpret_cast<FrameQuery*>(lp);
+    if (!IsWindowVisible(h)) return TRUE;
+    if (!q->title.empty() && WindowText(h) != q->title) return TRUE;
+    if (!q->cls.empty() && ClassOf(h) != q->cls) return TRUE;
+    q->found = h;
+    return FALSE;
+}
+
+HWND FindTopLevel(const std::wstring& title, const std::wstring& cls) {
+    FrameQuery q{title, cls};
+    EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&q));
+    return q.found;
+}
+
+std::vector<HWND> Children(HWND frame) {
+    std::vector<HWND> r;
+    for (HWND c = GetWindow(frame, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) r.push_back(c);
+    return r;
+}
+
+HWND ControlNamed(HWND frame, const std::wstring& text) {
+    for (HWND c : Children(frame))
+        if (NamedBy(c, text)) return c;
+    return nullptr;
+}
+
+HWND FocusOf(HWND frame) {
+    GUITHREADINFO gti{};
+    gti.cbSize = sizeof gti;
+    DWORD tid = GetWindowThreadProcessId(frame, nullptr);
+    if (!GetGUIThreadInfo(tid, &gti)) return nullptr;
+    return gti.hwndFocus;
+}
+
+std::wstring RectText(const RECT& r) {
+    return std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," + std::to_wstring(r.right - r.left) + L"," +
+           std::to_wstring(r.bottom - r.top);
+}
+
+bool Checked(HWND c) {
+    DWORD_PTR v = 0;
+    return SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &v) && v == BST_CHECKED;
+}
+
+bool Holds(HWND frame, const std::wstring& cond) {
+    size_t colon = cond.find(L':');
+    if (colon == std::wstring::npos) return true;
+    std::wstring what = cond.substr(0, colon), text = cond.substr(colon + 1);
+    if (what == L"focus") {
+        HWND f = FocusOf(frame);
+        return f && NamedBy(f, text);
+    }
+    HWND c = ControlNamed(frame, text);
+    if (!c) return false;
+    if (what == L"visible") return IsWindowVisible(c) != 0;
+    if (what == L"hidden") return !IsWindowVisible(c);
+    if (what == L"enabled") return IsWindowEnabled(c) != 0;
+    if (what == L"disabled") return !IsWindowEnabled(c);
+    if (what == L"checked") return Checked(c);
+    return false;
+}
+
+// Waits for the frame (and the condition); nullptr after the timeout.
+HWND WaitFrame(const std::wstring& title, const std::wstring& cls, const std::wstring& until, double timeoutS) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
+    for (;;) {
+        HWND f = FindTopLevel(title, cls);
+        // A frame is ready once its last control exists.
+        if (f && !Children(f).empty() && Holds(f, until)) return f;
+        if (GetTickCount64() > deadline) {
+            Err(L"no window \"" + title + L"\"" + (until.empty() ? L"" : L" with " + until) + L" in time");
+            return nullptr;
+        }
+        Sleep(50);
+    }
+}
+
+int ListWindow(HWND f) {
+    RECT wr, cr;
+    GetWindowRect(f, &wr);
+    GetClientRect(f, &cr);
+    MapWindowPoints(f, nullptr, reinterpret_cast<POINT*>(&cr), 2);
+    Out(L"frame|" + ClassOf(f) + L"|" + Escape(WindowText(f)) + L"|" + RectText(wr) + L"|" + RectText(cr));
+    std::vector<HWND> kids = Children(f);
+    // Windows keeps the first created child on top: creation order.
+    for (HWND c : kids) {
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, f, reinterpret_cast<POINT*>(&r), 2);
+        Out(L"control|" + std::to_wstring(GetDlgCtrlID(c)) + L"|" + ClassOf(c) + L"|" + Escape(ControlText(c)) + L"|" +
+            RectText(r) + L"|" + (IsWindowVisible(c) ? L"1" : L"0") + L"|" + (IsWindowEnabled(c) ? L"1" : L"0") + L"|" +
+            (Checked(c) ? L"1" : L"0"));
+    }
+    HWND focus = FocusOf(f);
+    Out(L"focus|" + (focus ? Escape(ControlText(focus)) : std::wstring()));
+    return 0;
+}
+
+void PostKey(HWND target, UINT msg, WPARAM key, bool alt) {
+    UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    LPARAM lp = 1 | (static_cast<LPARAM>(scan) << 16) | (alt ? (1 << 29) : 0);
+    PostMessageW(target, msg, key, lp);
+}
+
+int Keys(HWND f, const std::vector<std::wstring>& keys) {
+    for (const std::wstring& k : keys) {
+        HWND target = FocusOf(f);
+        if (!target) target = f;
+        if (k.size() == 5 && k.compare(0, 4, L"alt+") == 0) {
+            PostKey(target, WM_SYSCHAR, static_cast<WPARAM>(k[4]), true);
+        } else {
+            static const struct { const wchar_t* name; WPARAM vk; } kKeys[] = {
+                {L"tab", VK_TAB}, {L"escape", VK_ESCAPE}, {L"enter", VK_RETURN}, {L"space", VK_SPACE}};
+            WPARAM vk = 0;
+            for (auto& n : kKeys)
+                if (k == n.name) vk = n.vk;
+            if (!vk) {
+                Err(L"unknown key " + k);
+                return 64;
+            }
+            PostKey(target, WM_KEYDOWN, vk, false);
+            if (vk == VK_SPACE) PostKey(target, WM_KEYUP, vk, false);  // a button clicks on the release
+        }
+        // One key at a time, as a person types: the next goes to where
+        // this one left the focus.
+        Sleep(150);
+    }
+    return 0;
+}
+
+int Type(HWND f, const std::wstring& cls, const std::wstring& text, double timeoutS) {
+    HWND target = nullptr;
+    for (HWND c : Children(f))
+        if (_wcsicmp(ClassOf(c).c_str(), cls.c_str()) == 0) {
+            target = c;
+            break;
+        }
+    if (!target) {
+        Err(L"no control of class " + cls);
+        return 1;
+    }
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(target, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000, &ignored);
+    for (wchar_t ch : text) PostMessageW(target, WM_CHAR, ch, 1);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
+    while (ControlText(target) != text) {
+        if (GetTickCount64() > deadline) {
+            Err(L"the control holds \"" + ControlText(target) + L"\"");
+            return 1;
+        }
+        Sleep(50);
+    }
+    Out(L"typed|" + text);
+    return 0;
+}
+
 int Usage() {
     Err(L"usage: robot.exe run [--timeout S] [--button NAME] [--answers A,B,...] -- PROGRAM [ARGS...]\n"
         L"       robot.exe run [OPTIONS] --command-line TEXT\n"
-        L"       robot.exe expect --caption C [--button NAME] [--timeout S]");
+        L"       robot.exe expect --caption C [--button NAME] [--timeout S]\n"
+        L"       robot.exe window --title T [--class C] [--until COND] [--timeout S]\n"
+        L"       robot.exe click --title T --text TEXT [--timeout S]\n"
+        L"       robot.exe type --title T --class-of-control C --text TEXT [--timeout S]\n"
+        L"       robot.exe key --title T KEY... [--timeout S]\n"
+        L"       robot.exe wait-gone --title T [--timeout S]");
     return 64;
 }
 
@@ -289,8 +511,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return Usage();
     const std::wstring mode = argv[1];
     double timeoutS = 30;
-    std::wstring button = L"OK", caption, commandLine;
-    std::vector<std::wstring> answers, command;
+    std::wstring button = L"OK", caption, commandLine, title, cls, until, text, controlClass;
+    bool haveText = false;
+    std::vector<std::wstring> answers, command, keys;
     for (int i = 2; i < argc; ++i) {
         std::wstring a = argv[i];
         auto value = [&]() -> std::wstring { return i + 1 < argc ? argv[++i] : L""; };
@@ -306,6 +529,19 @@ int wmain(int argc, wchar_t** argv) {
             caption = value();
         } else if (a == L"--command-line") {
             commandLine = value();
+        } else if (a == L"--title") {
+            title = value();
+        } else if (a == L"--class") {
+            cls = value();
+        } else if (a == L"--until") {
+            until = value();
+        } else if (a == L"--text") {
+            text = value();
+            haveText = true;
+        } else if (a == L"--class-of-control") {
+            controlClass = value();
+        } else if (mode == L"key" && a.compare(0, 2, L"--") != 0) {
+            keys.push_back(a);
         } else {
             return Usage();
         }
@@ -316,5 +552,42 @@ int wmain(int argc, wchar_t** argv) {
     for (auto& a : command) commandLine += (commandLine.empty() ? L"" : L" ") + Quote(a);
     if (mode == L"run" && !commandLine.empty()) return Run(timeoutS, button, answers, commandLine);
     if (mode == L"expect" && !caption.empty()) return Expect(timeoutS, caption, button);
+    if (title.empty() && cls.empty()) return Usage();
+    if (mode == L"wait-gone") {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
+        while (FindTopLevel(title, cls)) {
+            if (GetTickCount64() > deadline) {
+                Err(L"the window \"" + title + L"\" is still there");
+                return 1;
+            }
+            Sleep(50);
+        }
+        return 0;
+    }
+    HWND frame = nullptr;
+    if (mode == L"window" || mode == L"click" || mode == L"type" || mode == L"key") {
+        frame = WaitFrame(title, cls, until, timeoutS);
+        if (!frame) return 1;
+    }
+    if (mode == L"window") return ListWindow(frame);
+    if (mode == L"click" && haveText) {
+        HWND c = nullptr;
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
+        while (!(c = ControlNamed(frame, text)) && GetTickCount64() <= deadline) Sleep(50);
+        if (!c) {
+            Err(L"no control \"" + text + L"\"");
+            return 1;
+        }
+        // A label that reacts to clicks (a link) is pressed with the mouse;
+        // buttons take BM_CLICK, which presses and releases them.
+        if (ClassOf(c) == L"Static")
+            return PostMessageW(c, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2)) &&
+                           PostMessageW(c, WM_LBUTTONUP, 0, MAKELPARAM(2, 2))
+                       ? 0
+                       : 1;
+        return PostMessageW(c, BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (mode == L"type" && haveText && !controlClass.empty()) return Type(frame, controlClass, text, timeoutS);
+    if (mode == L"key" && !keys.empty()) return Keys(frame, keys);
     return Usage();
 }

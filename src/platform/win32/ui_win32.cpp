@@ -137,6 +137,7 @@ public:
                 PostQuitToWindowThread(static_cast<int>(msg.wParam));
                 return;
             }
+            if (FilterMessage(&msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -145,6 +146,7 @@ public:
         MSG msg;
         BOOL r;
         while ((r = GetMessageW(&msg, nullptr, 0, 0)) != 0 && r != -1) {
+            if (FilterMessage(&msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

@@ -7,6 +7,7 @@ namespace tide::platform::win32 {
 
 namespace {
 std::atomic<HWND> gOwner{nullptr};
+std::atomic<MessageFilter> gFilter{nullptr};
 }
 
 std::wstring SystemMessage(DWORD code, DWORD maxChars) {
@@ -30,5 +31,11 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
 
 void SetOwnerWindow(HWND hwnd) { gOwner = hwnd; }
 HWND OwnerWindow() { return gOwner; }
+
+void SetMessageFilter(MessageFilter filter) { gFilter = filter; }
+bool FilterMessage(MSG* msg) {
+    MessageFilter f = gFilter;
+    return f && f(msg);
+}
 
 }  // namespace tide::platform::win32

@@ -19,4 +19,11 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
 void SetOwnerWindow(HWND hwnd);
 HWND OwnerWindow();
 
+// A look at each message before the message loops of the window thread
+// dispatch it (the dialog keys of the main window); true when it has been
+// handled and must not be dispatched.
+using MessageFilter = bool (*)(MSG* msg);
+void SetMessageFilter(MessageFilter filter);
+bool FilterMessage(MSG* msg);
+
 }  // namespace tide::platform::win32
