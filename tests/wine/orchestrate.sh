@@ -44,7 +44,7 @@ on_exit "wine_run 30 reg add '$http_cmd' /ve /d '${old_http//\'/}' /f >/dev/null
 on_exit "wine_run 30 reg delete 'HKLM\\Software\\Quorvan Labs' /f /reg:64 >/dev/null 2>&1"
 on_exit "wine_run 30 reg delete 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidewell' /f /reg:64 >/dev/null 2>&1"
 on_exit "wine_run 30 reg delete 'HKLM\\Software\\JavaSoft' /f /reg:64 >/dev/null 2>&1"
-on_exit "wine_run 30 sc stop Tidewell </dev/null >/dev/null 2>&1; sleep 1; wine_run 30 sc delete Tidewell </dev/null >/dev/null 2>&1"
+on_exit "remove_service Tidewell"
 on_exit "rm -rf '$WINEPREFIX/drive_c/Program Files/Java/jre-standin'"
 wine_run 30 reg delete 'HKLM\Software\Quorvan Labs' /f /reg:64 >/dev/null 2>&1 || true
 wine_run 30 reg delete 'HKLM\Software\JavaSoft' /f /reg:64 >/dev/null 2>&1 || true

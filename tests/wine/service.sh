@@ -73,7 +73,7 @@ on_exit "wine_run 30 reg add '$folders' /v Programs /d '$old_programs' /f >/dev/
 on_exit "wine_run 30 reg delete 'HKLM\\Software\\Quorvan Labs' /f /reg:64 >/dev/null 2>&1"
 on_exit "wine_run 30 reg delete '$sql_key' /f >/dev/null 2>&1"
 on_exit "wine_run 30 reg delete '$connector' /f /reg:64 >/dev/null 2>&1"
-on_exit "wine_run 30 sc stop Tidewell </dev/null >/dev/null 2>&1; sleep 1; wine_run 30 sc delete Tidewell </dev/null >/dev/null 2>&1"
+on_exit "remove_service Tidewell"
 on_exit "(exec 3<>/dev/tcp/127.0.0.1/$shut && printf SHUTDOWN >&3) 2>/dev/null"
 wine_run 30 reg add "$folders" /v Programs /d "$(winpath "$TEST_TMP/Programs")" /f >/dev/null
 F="$TEST_TMP/Programs/Tidewell Web Calendar"

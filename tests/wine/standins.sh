@@ -109,7 +109,7 @@ pass "SHUTDOWN to port $sport stops it"
 
 # service.bat after the installer's rewrite of its "set CATALINA_" lines.
 svckey='HKLM\System\CurrentControlSet\Services\Tidewell'
-on_exit "wine_run 30 sc stop Tidewell >/dev/null 2>&1; wine_run 30 sc delete Tidewell >/dev/null 2>&1"
+on_exit "remove_service Tidewell"
 {
   head -n 1 "$base/bin/service.bat"
   printf 'set CATALINA_BASE=%s\r\nset CATALINA_HOME=%s\r\n' "$(winpath "$base")" "$(winpath "$home")"

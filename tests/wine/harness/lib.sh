@@ -89,6 +89,25 @@ need_display() {
   fail "no free X display"
 }
 
+# remove_service NAME: stops the service, waits until it has stopped, deletes
+# it and waits until the service manager no longer knows it (a service
+# deleted while it still runs is only marked, and a later create of the same
+# name fails), each wait at most 10 s.
+remove_service() {
+  local name=$1 i
+  wine_run 30 sc stop "$name" </dev/null >/dev/null 2>&1 || true
+  for i in $(seq 1 50); do
+    wine_run 30 sc query "$name" </dev/null 2>/dev/null | tr -d '\r' | grep -q 'STATE.*RUNNING\|STATE.*PENDING' || break
+    sleep 0.2
+  done
+  wine_run 30 sc delete "$name" </dev/null >/dev/null 2>&1 || true
+  for i in $(seq 1 50); do
+    wine_run 30 sc query "$name" </dev/null >/dev/null 2>&1 || return 0
+    sleep 0.2
+  done
+  echo "harness: service $name still known to the service manager 10 s after its deletion" >&2
+}
+
 # A free TCP port on 127.0.0.1.
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
