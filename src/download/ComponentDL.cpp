@@ -12,20 +12,6 @@
 
 namespace tide {
 
-void TComponentDownloader::ProgressRelay::SetMax(int max) {
-    if (owner_.pb) owner_.pb->SetMax(max);
-}
-
-void TComponentDownloader::ProgressRelay::SetPosition(int position) {
-    if (owner_.pb) owner_.pb->SetPosition(position);
-    owner_.ReassertAbort();
-}
-
-void TComponentDownloader::StatusRelay::SetText(const std::wstring& text) {
-    if (owner_.sb) owner_.sb->SetText(text);
-    owner_.ReassertAbort();
-}
-
 TComponentDownloader::TComponentDownloader(bool CreateSuspended)
     : oDL(L"TComponentDownloader"), slDownloaded(std::make_unique<TComponentList>()) {
     if (!CreateSuspended) BeginDownload();
@@ -53,19 +39,17 @@ void TComponentDownloader::BeginDownload() {
 }
 
 void TComponentDownloader::AbortDownload() {
-    // The flag first: from here on every step of the thread sees the abort.
+    // The flag first: from here on every step of the thread sees the abort,
+    // the URL downloader included (it reads the flag as its own).
     abortRequested_.store(true);
-    oDL.AbortFlag = true;
+    // Ends the open or read in progress at once.
+    oDL.Abort();
     // Only a run that is going becomes ABORT_PENDING; a final status stays,
     // or the window would wait for an end that already happened.
     TDownloadStatus cur = dlStatus.load();
     while ((cur == DOWNLOAD_IN_PROGRESS || cur == ABORT_PENDING) &&
            !dlStatus.compare_exchange_weak(cur, ABORT_PENDING)) {
     }
-}
-
-void TComponentDownloader::ReassertAbort() {
-    if (abortRequested_.load()) oDL.AbortFlag = true;
 }
 
 std::unique_ptr<TComponentList> TComponentDownloader::getDownloadedComponents() {
@@ -116,6 +100,9 @@ void TComponentDownloader::Finish(TDownloadStatus status) {
 }
 
 void TComponentDownloader::Fail(const std::wstring& message) {
+    // An error that the abort itself brought about (or that came after it)
+    // is not news to a user who asked the run to stop.
+    if (abortRequested_.load()) return Aborted();
     {
         std::lock_guard<std::mutex> lock(mu_);
         failure_ = message;
@@ -139,9 +126,10 @@ void TComponentDownloader::Execute() {
 void TComponentDownloader::Run() {
     auto& files = platform::Files();
     if (pb) pb->SetMax(100);
-    oDL.pb = &progressRelay_;
-    oDL.sb = &statusRelay_;
+    oDL.pb = pb;
+    oDL.sb = sb;
     oDL.AgentName = AgentName;
+    oDL.OwnerAbort = &abortRequested_;
 
     bool ok = false;
     for (const std::wstring& name : aComponents) {
@@ -151,41 +139,36 @@ void TComponentDownloader::Run() {
         // A FILE_NAME with a folder in it is refused here (ManifestError),
         // before anything is joined onto the install directory.
         const std::wstring file = CheckedComponentFileName(name);
-        std::wstring url = ComponentUrl(ManifestValue(L"GENERAL", L"BINARY_BASE"), file);
+        const std::wstring url = ComponentUrl(ManifestValue(L"GENERAL", L"BINARY_BASE"), file);
         const std::wstring destination = InstallDirectory() + file;
         // Read (and check) the expected facts before anything is copied, so a
         // malformed FILE_SIZE stops the component before it touches the disk.
         const std::wstring md5 = ManifestValue(name, L"FILE_MD5SUM");
         const int32_t size = ComponentFileSize(name);
 
-        bool copied = false;
-        if (!Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
-            url = Alt_Path + file;
-            if (!files.FileExists(destination)) {
-                if (sb) sb->SetText(L"Copying file " + url + L" to " + destination);
-                // A failed copy is not reported: the size check below then
-                // sends the component to the download like any other.
-                if (files.Copy(url, destination, false)) {
-                    slDownloaded->push_back(name);
-                    copied = true;
-                }
-            }
+        // A file of unknown size counts as complete only when its digest
+        // proves it; a missing one never does.
+        ok = ComponentFileComplete(destination, size, md5);
+        if (!ok && !Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
+            // The destination is missing or incomplete (a partial download
+            // of an earlier run, say): the copy replaces it.
+            const std::wstring source = Alt_Path + file;
+            if (sb) sb->SetText(L"Copying file " + source + L" to " + destination);
+            // A failed or incomplete copy is not reported: the component is
+            // then downloaded like any other.
+            ok = files.Copy(source, destination, false) && ComponentFileComplete(destination, size, md5);
             if (pb) pb->SetPosition(100);
+            if (ok) slDownloaded->push_back(name);
         }
         if (abortRequested_.load()) return Aborted();
+        if (ok) continue;  // complete on disk: nothing to fetch
 
-        // A missing file has size 0; with FILE_SIZE absent (0) it must still
-        // be fetched, not taken as complete.
-        if (files.FileExists(destination) && CheckFileSize(destination, size)) {
-            ok = true;
-        } else {
-            if (abortRequested_.load()) return Aborted();
-            ok = oDL.downloadURL(url, destination, md5, size);
-            if (!ok && copied) slDownloaded->pop_back();  // the copy proved incomplete
-            if (abortRequested_.load()) return Aborted();
-            if (!ok) return Finish(DOWNLOAD_FAILED);
-            if (!copied) slDownloaded->push_back(name);
-        }
+        // Listed only once the download has succeeded: a failure, an abort
+        // or an error raised on the way leaves it out.
+        ok = oDL.downloadURL(url, destination, md5, size);
+        if (abortRequested_.load()) return Aborted();
+        if (!ok) return Finish(DOWNLOAD_FAILED);
+        slDownloaded->push_back(name);
     }
     if (ok)
         Finish(DOWNLOAD_SUCCEEDED);

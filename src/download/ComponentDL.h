@@ -6,17 +6,21 @@
 // neither DOWNLOAD_IN_PROGRESS nor ABORT_PENDING; then it takes the list of
 // components obtained in this run with getDownloadedComponents().
 //
-// For each component (a manifest section) the file FILE_NAME is copied from
-// Alt_Path when it lies there, skipped when the install directory already
-// holds it at FILE_SIZE bytes, and otherwise downloaded from BINARY_BASE +
-// FILE_NAME with resume and MD5 check. The first failure ends the run.
+// For each component (a manifest section) the file FILE_NAME is skipped
+// when the install directory already holds it complete (FILE_SIZE bytes;
+// with no FILE_SIZE, only a matching FILE_MD5SUM proves it complete), copied
+// from Alt_Path when it lies there, and otherwise downloaded from
+// BINARY_BASE + FILE_NAME with resume and MD5 check. A component is listed
+// as obtained only once it is complete. The first failure ends the run.
 //
 // Aborts: AbortDownload may come at any moment, from any thread. It is kept
-// in a flag of this object that only ever goes from false to true, so an
-// abort that arrives between two components, while a file is copied or its
-// size compared, or in the instant before the URL downloader clears its own
-// abort flag, is acted on at the next step: the run ends in DOWNLOAD_ABORTED
-// and the partial file stays for a later resume.
+// in a flag of this object that only ever goes from false to true and that
+// the URL downloader reads as its own, so an abort that arrives between two
+// components, while a file is copied or its size compared, or before the
+// URL downloader has opened its session, is acted on at the next step; an
+// open or read in progress returns at once. The run ends in
+// DOWNLOAD_ABORTED without a failure message, and the partial file stays
+// for a later resume.
 #pragma once
 
 #include <atomic>
@@ -85,31 +89,8 @@ public:
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
 private:
-    // Pass progress and status texts through to the window's controls and
-    // restore the URL downloader's abort flag whenever it was cleared after
-    // an abort had been asked for (it reports at every attempt and after
-    // every piece read).
-    class ProgressRelay : public platform::ProgressBar {
-    public:
-        explicit ProgressRelay(TComponentDownloader& owner) : owner_(owner) {}
-        void SetMax(int max) override;
-        void SetPosition(int position) override;
-
-    private:
-        TComponentDownloader& owner_;
-    };
-    class StatusRelay : public platform::StatusLine {
-    public:
-        explicit StatusRelay(TComponentDownloader& owner) : owner_(owner) {}
-        void SetText(const std::wstring& text) override;
-
-    private:
-        TComponentDownloader& owner_;
-    };
-
     void Execute();
     void Run();
-    void ReassertAbort();
     // Status changes made by the thread; none of them hides a pending abort.
     void EnterComponent();
     void Finish(TDownloadStatus status);
@@ -122,8 +103,6 @@ private:
     std::atomic<bool> finished_{false};
     TUrlDownloader oDL;
     std::unique_ptr<TComponentList> slDownloaded;
-    ProgressRelay progressRelay_{*this};
-    StatusRelay statusRelay_{*this};
     mutable std::mutex mu_;
     std::wstring failure_;
     std::thread thread_;

@@ -106,6 +106,34 @@ TUrlDownloader::TUrlDownloader() = default;
 
 TUrlDownloader::TUrlDownloader(const std::wstring& agent) : AgentName(agent) {}
 
+// Makes the attempt's session known to Abort for as long as it is in use.
+class TUrlDownloader::SessionInUse {
+public:
+    SessionInUse(TUrlDownloader& owner, platform::HttpSession& session) : owner_(owner) {
+        std::lock_guard<std::mutex> lock(owner_.sessionMu_);
+        owner_.session_ = &session;
+        // An abort that came before the session existed reaches it here.
+        if (owner_.Aborting()) session.Abort();
+    }
+    ~SessionInUse() {
+        std::lock_guard<std::mutex> lock(owner_.sessionMu_);
+        owner_.session_ = nullptr;
+    }
+    SessionInUse(const SessionInUse&) = delete;
+    SessionInUse& operator=(const SessionInUse&) = delete;
+
+private:
+    TUrlDownloader& owner_;
+};
+
+bool TUrlDownloader::Aborting() const { return AbortFlag || (OwnerAbort && OwnerAbort->load()); }
+
+void TUrlDownloader::Abort() {
+    AbortFlag = true;
+    std::lock_guard<std::mutex> lock(sessionMu_);
+    if (session_) session_->Abort();
+}
+
 namespace {
 
 std::unique_ptr<platform::File> OpenLocal(const std::wstring& path, OpenMode mode) {
@@ -132,7 +160,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     bool restart = false;
     std::vector<uint8_t> buffer(kPipeSlots * kPieceSize);
 
-    while (!ok && !AbortFlag && attempts < MaximumRetries) {
+    while (!ok && !Aborting() && attempts < MaximumRetries) {
         ++attempts;
         digestCoversFile = false;
         const uint64_t existing = LocalFileSize(localName);
@@ -150,10 +178,12 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
             if (existing > static_cast<uint64_t>(size)) resume = false;
         }
 
-        std::unique_ptr<platform::HttpSession> session = platform::Internet().OpenSession(AgentName);
+        std::unique_ptr<platform::HttpSession> session =
+            platform::Internet().OpenSession(AgentName, platform::HttpTimeouts{ConnectTimeoutMs, ReceiveTimeoutMs});
         if (!session) {
             attempts = MaximumRetries;
         } else {
+            SessionInUse inUse(*this, *session);
             std::unique_ptr<platform::File> file;
             std::wstring header;
             if (resume) {
@@ -195,6 +225,14 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                     // file is no beginning of its file.
                     if (status == 416 && resume) restart = true;
                 } else {
+                    if (resume && status != 206) {
+                        // The range was not honoured: the answer is the whole
+                        // file, which replaces the partial one.
+                        file.reset();
+                        file = OpenLocal(localName, OpenMode::CreateAlways);
+                        dwPosition = 0;
+                        if (hashing) Md5Start(md5);
+                    }
                     Attempt at{url.get(), file.get(), &buffer, hashing ? &md5 : nullptr};
                     total = TransferBody(at, size);
                     digestCoversFile = hashing;
@@ -202,8 +240,8 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                 url.reset();
             }
             file.reset();
-            session.reset();
         }
+        session.reset();
 
         if (size < 1) {
             ok = total > 0;
@@ -214,7 +252,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
         }
     }
 
-    if (!ok && !AbortFlag && !SilentFail) {
+    if (!ok && !Aborting() && !SilentFail) {
         std::wstring text = L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" + L"\n";
         if (AllowResume && KeepPartialDownload)
             text += L"You can try to re-download the file.\n\nThe download will resume where this attempt left off.\n\n";
@@ -278,7 +316,7 @@ uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
                                    static_cast<int>(dwPosition >> 10), static_cast<int>(expected / 1024),
                                    rate / 1024, remaining));
         }
-    } while (!AbortFlag);
+    } while (!Aborting());
     if (digest) digest->Drain();
     return dwPosition;
 }

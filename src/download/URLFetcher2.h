@@ -6,9 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/progress.h"
+
+namespace tide::platform {
+class HttpSession;
+}
 
 namespace tide {
 
@@ -23,8 +28,17 @@ public:
     // given, matches it. Shows its own message boxes ("Error Dowloading" on
     // failure unless SilentFail or AbortFlag; "Notice" on a digest mismatch,
     // always). Throws tide::IoError when the local file cannot be written.
+    //
+    // A resumed request that the server answers with the whole file (200,
+    // not 206) starts the local file again from its first byte.
     bool downloadURL(const std::wstring& aUrl, const std::wstring& localName, const std::wstring& sMD5Sum,
                      int32_t size);
+
+    // Stops the running call, from any thread: sets AbortFlag and makes the
+    // open or read in progress return at once (a host that accepts nothing
+    // or never answers does not hold the call). The call then fails
+    // without a message and keeps the partial file.
+    void Abort();
 
     std::wstring AgentName = L"TUrlDownloader";
     platform::ProgressBar* pb = nullptr;   // receives the percentage after every piece
@@ -35,17 +49,31 @@ public:
     // Set by another thread to stop the running call; cleared when a call
     // starts.
     std::atomic<bool> AbortFlag{false};
+    // An owner that keeps its own abort state across calls points this at
+    // it: while it reads true, a call behaves as if AbortFlag were set. (A
+    // call clears AbortFlag when it starts, which would lose an abort that
+    // arrives just before.)
+    const std::atomic<bool>* OwnerAbort = nullptr;
     bool SilentFail = false;
     double UpdateInterval = 10.0;  // seconds between two progress texts
+    // How long the network may keep one attempt waiting: to connect, and
+    // for the answer or the next bytes of it.
+    uint32_t ConnectTimeoutMs = 30000;
+    uint32_t ReceiveTimeoutMs = 60000;
 
     // Largest piece read from the network at once.
     static constexpr size_t kPieceSize = 256 * 1024;
 
 private:
     struct Attempt;
+    class SessionInUse;
     uint32_t TransferBody(Attempt& at, int32_t expected);
+    bool Aborting() const;
 
     uint32_t dwPosition = 0;
+    // The session of the attempt in progress, for Abort.
+    std::mutex sessionMu_;
+    platform::HttpSession* session_ = nullptr;
 };
 
 }  // namespace tide

@@ -2,6 +2,7 @@
 
 #include "core/IniDocument.h"
 #include "base/text.h"
+#include "download/md5.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -10,9 +11,30 @@ namespace tide {
 
 using platform::MbIcon;
 
+namespace {
+
+// The file opened as LocalFileSize opens it; nullptr when it cannot be.
+std::unique_ptr<platform::File> OpenForCheck(const std::wstring& path) {
+    return platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+}
+
+}  // namespace
+
 bool CheckFileSize(const std::wstring& path, int32_t expectedSize) {
     if (expectedSize < 0) return false;
-    return static_cast<uint32_t>(expectedSize) == LocalFileSize(path);
+    // LocalFileSize says 0 for a file it cannot open, which must not pass
+    // as an empty file.
+    std::unique_ptr<platform::File> file = OpenForCheck(path);
+    if (!file) return false;
+    return static_cast<uint32_t>(expectedSize) == static_cast<uint32_t>(file->Size());
+}
+
+bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5) {
+    if (size >= 1) return CheckFileSize(path, size);
+    if (md5.empty()) return false;
+    std::unique_ptr<platform::File> file = OpenForCheck(path);
+    if (!file) return false;
+    return SameText(DigestToHex(DigestOfStream(*file)), md5);
 }
 
 void VerifyManifestFiles() {

@@ -9,9 +9,18 @@
 
 namespace tide {
 
-// True when expectedSize is 0 or more and equals LocalFileSize(path). Sizes
-// only; the content is never read.
+// True when expectedSize is 0 or more and the file can be opened for
+// reading and holds exactly that many bytes (low 32 bits). Sizes only; the
+// content is never read. A missing or unreadable file always fails, even
+// against a size of 0.
 bool CheckFileSize(const std::wstring& path, int32_t expectedSize);
+
+// Whether a component file on disk is complete and need not be fetched
+// again. With a known size (1 or more): CheckFileSize. With an unknown one
+// (below 1): only when a digest is given and the file's MD5 matches it
+// (letter case ignored); without a digest nothing proves such a file
+// complete.
+bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5);
 
 // The "/testini" mode: argument 2 is a manifest file, argument 3 the folder
 // of component files. Every section's FILE_NAME is checked against its

@@ -2,9 +2,15 @@
 // a session carrying the user agent, an open URL with optional request
 // headers, and reads of the body piece by piece. Closing happens when the
 // objects are destroyed: the URL before its session.
+//
+// A session can be aborted from any other thread: the open or read in
+// progress on it returns at once as failed, and so does every later one.
+// That is the only call that may come from another thread; everything else
+// is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,11 +22,13 @@ class UrlHandle {
 public:
     virtual ~UrlHandle() = default;
     // HTTP status code of the answer; 0 when the URL is not HTTP (file URL)
-    // or the status cannot be read.
+    // or the status cannot be read. A ranged request that the server
+    // honoured answers 206; any other answer carries the whole resource.
     virtual int StatusCode() = 0;
-    // Reads up to count bytes of the body; 0 at the end of the body or when
-    // the connection failed. May return fewer bytes than asked while more
-    // are on their way.
+    // Reads up to count bytes of the body; 0 at the end of the body, when
+    // the connection failed or when the session was aborted. Returns soon
+    // after bytes arrive (at least one byte) rather than wait for count
+    // bytes, so that a slow line still shows its progress.
     virtual size_t Read(void* buffer, size_t count) = 0;
 };
 
@@ -29,15 +37,27 @@ public:
     virtual ~HttpSession() = default;
     // Opens url, sending headers (a "Name: value" line, or empty for none)
     // with the request. The answer is never taken from or written to a
-    // cache. nullptr when the URL cannot be opened.
+    // cache. nullptr when the URL cannot be opened or the session was
+    // aborted.
     virtual std::unique_ptr<UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) = 0;
+    // Callable from any thread, at any time, more than once: the open or
+    // read in progress on this session (or its URL) returns at once as
+    // failed, and every later one fails without touching the network. The
+    // objects are still destroyed by their owner as usual.
+    virtual void Abort() = 0;
+};
+
+// Bounds on how long the network may keep one call waiting.
+struct HttpTimeouts {
+    uint32_t connectMs;  // to reach the server
+    uint32_t receiveMs;  // for each wait for the answer or more of its body
 };
 
 class Http {
 public:
     virtual ~Http() = default;
     // A session identifying itself as agent; nullptr when none can be made.
-    virtual std::unique_ptr<HttpSession> OpenSession(const std::wstring& agent) = 0;
+    virtual std::unique_ptr<HttpSession> OpenSession(const std::wstring& agent, const HttpTimeouts& timeouts) = 0;
 };
 
 inline Http& Internet() { return Port<Http>::Get(); }

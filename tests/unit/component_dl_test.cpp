@@ -128,6 +128,12 @@ struct ComponentDLTest : ::testing::Test {
         return n;
     }
     std::string Local(const std::wstring& file) { return m.ReadFile(kDir + file); }
+    // Waits (at most 5 s) until the run's open hangs.
+    bool OpenHangs() {
+        auto until = std::chrono::steady_clock::now() + 5s;
+        while (m.http.Hanging() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+        return m.http.Hanging() == 1;
+    }
 };
 
 TEST_F(ComponentDLTest, FetchesEveryComponentInOrderThenNothingOnTheNextRun) {
@@ -168,14 +174,60 @@ TEST_F(ComponentDLTest, AltPathHoldingEveryFileIsCopiedWithoutNetwork) {
     EXPECT_EQ(std::count(pos.begin(), pos.end(), 100), 4);
 }
 
-TEST_F(ComponentDLTest, IncompleteCopyGoesToTheDownloaderFromAltPathAndIsNotListedWhenThatFails) {
+TEST_F(ComponentDLTest, IncompleteCopyFromAltPathIsCompletedFromTheServer) {
     m.MakeDirs(L"E:\\cd");
     m.WriteFile(kAlt + comps[0].file, comps[0].bytes.substr(0, 100));  // a truncated file on the CD
+    auto dl = Make(Names(1), kAlt);
+    EXPECT_EQ(RunToEnd(*dl), Names(1)) << "listed once, when complete";
+    EXPECT_EQ(dl->Status(), DOWNLOAD_SUCCEEDED);
+    EXPECT_TRUE(Local(comps[0].file) == comps[0].bytes);
+    // The local path is never handed to the internet layer as a URL.
+    for (const auto& r : m.http.Requests()) EXPECT_EQ(r.url.find(kAlt), std::wstring::npos) << WideToUtf8(r.url);
+    EXPECT_EQ(m.CountFor(kBase + comps[0].file), 1);
+    EXPECT_TRUE(m.boxes.Shown().empty());
+}
+
+TEST_F(ComponentDLTest, IncompleteCopyIsNotListedWhenItsDownloadFails) {
+    m.MakeDirs(L"E:\\cd");
+    m.WriteFile(kAlt + comps[0].file, comps[0].bytes.substr(0, 100));
+    m.http.ServeStatus(kBase + comps[0].file, 404, "<html>not found</html>");
     auto dl = Make(Names(2), kAlt);
     EXPECT_TRUE(RunToEnd(*dl).empty()) << "a copy that proved incomplete is not reported as obtained";
     EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
-    for (const auto& r : m.http.Requests()) EXPECT_NE(r.url, kBase + comps[0].file) << "the URL is the Alt_Path file";
     EXPECT_EQ(m.CountFor(kBase + comps[1].file), 0);
+}
+
+TEST_F(ComponentDLTest, CopiedComponentIsNotListedWhenItsDownloadRaises) {
+    // The copy from Alt_Path is incomplete, and the download that should
+    // complete it cannot write the file: an error, not a mere failure.
+    m.MakeDirs(L"E:\\cd");
+    m.WriteFile(kAlt + comps[0].file, comps[0].bytes.substr(0, 100));
+    hfs.refuseWrites = kDir + comps[0].file;
+    auto dl = Make(Names(2), kAlt);
+    EXPECT_TRUE(RunToEnd(*dl).empty()) << "an incomplete file must not go to the install steps";
+    EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
+    EXPECT_NE(dl->FailureMessage().find(comps[0].file), std::wstring::npos) << WideToUtf8(dl->FailureMessage());
+}
+
+TEST_F(ComponentDLTest, PartialFileInTheInstallDirectoryIsReplacedByTheCompleteCopyFromAltPath) {
+    m.MakeDirs(L"E:\\cd");
+    for (const auto& c : comps) m.WriteFile(kAlt + c.file, c.bytes);
+    // An earlier run was interrupted in the second component.
+    m.WriteFile(kDir + comps[0].file, comps[0].bytes);
+    m.WriteFile(kDir + comps[1].file, comps[1].bytes.substr(0, 1234));
+    auto dl = Make(Names(3), kAlt);
+    EXPECT_EQ(RunToEnd(*dl), (TComponentList{L"CATALINA_BASE", L"TOMCAT"}));
+    EXPECT_EQ(dl->Status(), DOWNLOAD_SUCCEEDED);
+    EXPECT_TRUE(Local(comps[1].file) == comps[1].bytes);
+    EXPECT_EQ(ComponentRequests(), 0) << "no network for a file that lies on the CD";
+    EXPECT_TRUE(m.boxes.Shown().empty());
+    auto texts = sb.Texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        L"Copying file E:\\cd\\catalina_base.zip to C:\\Inst\\catalina_base.zip"),
+              texts.end());
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), L"Copying file E:\\cd\\UNZIP.EXE to C:\\Inst\\UNZIP.EXE"),
+              texts.end())
+        << "a complete file is not copied again";
 }
 
 TEST_F(ComponentDLTest, SecondOfThreeFailingStopsTheRun) {
@@ -241,6 +293,51 @@ TEST_F(ComponentDLTest, MissingFileWithoutSizeIsFetchedNotTakenAsComplete) {
     auto dl = Make(Names(1));
     EXPECT_EQ(RunToEnd(*dl), Names(1));
     EXPECT_TRUE(Local(L"UNZIP.EXE") == comps[0].bytes);
+}
+
+TEST_F(ComponentDLTest, EmptyFileThatAFailedRunLeftWithoutSizeIsFetchedAgain) {
+    std::string t = ManifestText();
+    t.replace(t.find("FILE_SIZE=3000\r\n"), 16, "");
+    LocalManifest(t);
+    // The first run fails: the server has no such file.
+    m.http.ServeStatus(kBase + comps[0].file, 404, "<html>not found</html>");
+    {
+        auto dl = Make(Names(1));
+        EXPECT_TRUE(RunToEnd(*dl).empty());
+        EXPECT_EQ(dl->Status(), DOWNLOAD_FAILED);
+    }
+    ASSERT_TRUE(hfs.FileExists(kDir + comps[0].file)) << "the failed run leaves the file it created";
+    // The next run must not take that empty file for the component.
+    m.http.Serve(kBase + comps[0].file, comps[0].bytes);
+    m.boxes.Clear();
+    auto dl = Make(Names(1));
+    EXPECT_EQ(RunToEnd(*dl), Names(1));
+    EXPECT_EQ(dl->Status(), DOWNLOAD_SUCCEEDED);
+    EXPECT_TRUE(Local(comps[0].file) == comps[0].bytes);
+    EXPECT_TRUE(m.boxes.Shown().empty());
+
+    // Now complete, as its digest proves: not fetched again.
+    const int before = m.CountFor(kBase + comps[0].file);
+    auto third = Make(Names(1));
+    EXPECT_TRUE(RunToEnd(*third).empty());
+    EXPECT_EQ(third->Status(), DOWNLOAD_SUCCEEDED);
+    EXPECT_EQ(m.CountFor(kBase + comps[0].file), before);
+}
+
+TEST_F(ComponentDLTest, FileWithoutSizeOrDigestIsAlwaysFetchedAgain) {
+    std::string t = ManifestText();
+    t.replace(t.find("FILE_SIZE=3000\r\n"), 16, "");
+    const size_t md5At = t.find("FILE_MD5SUM=", t.find("[UNZIP]"));
+    t.erase(md5At, t.find("\r\n", md5At) + 2 - md5At);
+    LocalManifest(t);
+    m.WriteFile(kDir + comps[0].file, "");  // what a failed run leaves
+    auto dl = Make(Names(1));
+    EXPECT_EQ(RunToEnd(*dl), Names(1));
+    EXPECT_TRUE(Local(comps[0].file) == comps[0].bytes);
+    // Even a whole file cannot be proved complete: fetched again.
+    auto second = Make(Names(1));
+    EXPECT_EQ(RunToEnd(*second), Names(1));
+    EXPECT_TRUE(Local(comps[0].file) == comps[0].bytes);
 }
 
 TEST_F(ComponentDLTest, AbortDuringATransferKeepsThePartialFileAndTheNextRunResumes) {
@@ -312,6 +409,49 @@ TEST_F(ComponentDLTest, DestroyingARunningDownloaderStopsIt) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
+TEST_F(ComponentDLTest, AbortWhileTheSessionIsMadeShowsNoBox) {
+    TComponentDownloader* live = nullptr;
+    m.http.SetSessionHook([&] {
+        live->AbortDownload();
+        m.http.FailSessions(true);
+    });
+    auto dl = Make(Names(2));
+    live = dl.get();
+    EXPECT_TRUE(RunToEnd(*dl).empty());
+    m.http.SetSessionHook(nullptr);
+    EXPECT_EQ(dl->Status(), DOWNLOAD_ABORTED);
+    EXPECT_EQ(sb.Last(), L"Download aborted");
+    EXPECT_TRUE(m.boxes.Shown().empty()) << "no failure box after an abort";
+    EXPECT_EQ(ComponentRequests(), 0);
+}
+
+TEST_F(ComponentDLTest, AbortEndsAHangingOpenAtOnceAndTheDestructorDoesNotWait) {
+    // The server accepts nothing (or never answers): the open hangs.
+    m.http.HangOpens(true);
+    auto dl = Make(Names(2));
+    dl->BeginDownload();
+    ASSERT_TRUE(OpenHangs());
+    auto t0 = std::chrono::steady_clock::now();
+    dl->AbortDownload();
+    EXPECT_TRUE(dl->WaitUntilFinished(1s)) << "the run must end within a second of the abort";
+    EXPECT_EQ(dl->Status(), DOWNLOAD_ABORTED);
+    dl.reset();  // as the window does: joins the thread
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_TRUE(m.boxes.Shown().empty());
+    EXPECT_EQ(m.http.Hanging(), 0);
+}
+
+TEST_F(ComponentDLTest, DestroyingADownloaderInAHangingOpenReturnsAtOnce) {
+    m.http.HangOpens(true);
+    auto dl = Make(Names(1));
+    dl->BeginDownload();
+    ASSERT_TRUE(OpenHangs());
+    auto t0 = std::chrono::steady_clock::now();
+    dl.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_TRUE(m.boxes.Shown().empty());
+}
+
 // The abort is requested at every file-system step of a whole run in turn:
 // before and after each copy, at every existence check, at the size
 // comparisons, at the manifest reads between components and at the opens
@@ -361,6 +501,7 @@ TEST_F(ComponentDLTest, AbortAtEveryStepIsNeverLost) {
         ASSERT_GT(seen.load(), at) << "the run took a different path";
         EXPECT_EQ(dl->Status(), DOWNLOAD_ABORTED);
         EXPECT_EQ(texts.Last(), L"Download aborted");
+        EXPECT_TRUE(m.boxes.Shown().empty()) << "no failure box after an abort";
         EXPECT_LE(m.http.Requests().size(), requestsAtAbort + 1);
         EXPECT_LE(m.BytesDelivered(), bytesAtAbort + 1000);
         auto reqs = m.http.Requests();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "base/error.h"
@@ -143,23 +144,60 @@ TEST_F(UrlDownloaderTest, ResumeOffTruncatesAndCountsOnlyThisAttempt) {
     EXPECT_EQ(ReadLocal(), body);
 }
 
-TEST_F(UrlDownloaderTest, ServerIgnoringRangeFailsAtOnceWithoutRetry) {
+TEST_F(UrlDownloaderTest, ServerIgnoringRangeStartsTheFileAgainFromTheWholeAnswer) {
+    // A 200 answer to a ranged request carries the whole file: it replaces
+    // the partial one instead of being appended to it.
     std::string body = Body(1000);
+    http.Serve(kUrl, body);
+    http.IgnoreRange(true);
+    WriteLocal(body.substr(0, 300));
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 1000));
+    EXPECT_EQ(RangeHeaders(), std::vector<std::wstring>{L"Range: bytes=300-1000"});
+    EXPECT_EQ(ReadLocal(), body);
+    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_EQ(pb.Positions().back(), 100);
+
+    // The same without a digest.
+    WriteLocal(body.substr(0, 300));
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+    EXPECT_EQ(ReadLocal(), body);
+}
+
+TEST_F(UrlDownloaderTest, WholeAnswerToAResumeOfUnknownSizeReplacesThePartialFile) {
+    // No size and no digest: nothing but the status tells that the answer
+    // is not the rest of the file ("ABC" + "ABCDEFGHIJ" before).
+    http.Serve(kUrl, "ABCDEFGHIJ");
+    http.IgnoreRange(true);
+    WriteLocal("ABC");
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", -1));
+    EXPECT_EQ(RangeHeaders(), std::vector<std::wstring>{L"Range: bytes=3-"});
+    EXPECT_EQ(ReadLocal(), "ABCDEFGHIJ");
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    WriteLocal("ABC");
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", 0));
+    EXPECT_EQ(ReadLocal(), "ABCDEFGHIJ");
+}
+
+TEST_F(UrlDownloaderTest, WholeAnswerLongerThanExpectedFailsAtOnceWithoutRetry) {
+    std::string body = Body(1200);
     http.Serve(kUrl, body);
     http.IgnoreRange(true);
     WriteLocal(body.substr(0, 300));
     EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, L"", 1000));
     EXPECT_EQ(http.Requests().size(), 1u);
-    EXPECT_EQ(ReadLocal().size(), 1300u);  // kept for inspection, as the call promises
+    EXPECT_EQ(ReadLocal(), body);  // kept for inspection
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].caption, L"Error Dowloading");
 
     // The next call cannot resume a file longer than expected: it starts
-    // it again, and a server that sends whole files then succeeds.
+    // it again without a range.
     boxes.Clear();
-    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 1000));
+    std::string right = Body(1000);
+    http.Serve(kUrl, right);
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(right), 1000));
     EXPECT_EQ(RangeHeaders().back(), L"");
-    EXPECT_EQ(ReadLocal(), body);
+    EXPECT_EQ(ReadLocal(), right);
 }
 
 TEST_F(UrlDownloaderTest, DroppedConnectionResumesOnTheNextAttempt) {
@@ -343,6 +381,116 @@ TEST_F(UrlDownloaderTest, AbortFromAnotherThreadStopsAfterThePieceAndKeepsTheFil
     // The flag is cleared by the next call, which resumes.
     EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 200 * 1024));
     EXPECT_EQ(ReadLocal(), body);
+}
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(UrlDownloaderTest, AbortEndsAnOpenThatHangsAtOnce) {
+    // A host that accepts nothing, or accepts and never answers: the open
+    // would block for as long as the network lets it.
+    http.Serve(kUrl, Body(1000));
+    http.HangOpens(true);
+    std::atomic<bool> done{false};
+    bool result = true;
+    std::thread worker([&] {
+        result = dl.downloadURL(kUrl, kLocal, L"", 1000);
+        done = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return http.Hanging() == 1; }));
+    auto t0 = std::chrono::steady_clock::now();
+    dl.Abort();
+    bool returned = WaitFor([&] { return done.load(); }, std::chrono::milliseconds(1000));
+    auto took = std::chrono::steady_clock::now() - t0;
+    worker.join();
+    EXPECT_TRUE(returned) << "the call returned "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                          << " ms after the abort";
+    EXPECT_FALSE(result);
+    EXPECT_EQ(http.AbortedSessions(), 1);
+    EXPECT_EQ(http.Requests().size(), 1u) << "no further attempt after the abort";
+    EXPECT_TRUE(boxes.Shown().empty()) << "an abort is not an error";
+    EXPECT_EQ(http.LiveHandles(), 0);
+}
+
+TEST_F(UrlDownloaderTest, AbortEndsAReadThatHangsAtOnceAndKeepsWhatArrived) {
+    std::string body = Body(10000);
+    http.Serve(kUrl, body);
+    http.HangReadsAfter(3000);
+    std::atomic<bool> done{false};
+    bool result = true;
+    std::thread worker([&] {
+        result = dl.downloadURL(kUrl, kLocal, Md5Hex(body), 10000);
+        done = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return http.Hanging() == 1; }));
+    dl.Abort();
+    bool returned = WaitFor([&] { return done.load(); }, std::chrono::milliseconds(1000));
+    worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ReadLocal(), body.substr(0, 3000));
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    // The next call resumes.
+    http.StopHangingReads();
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 10000));
+    EXPECT_EQ(RangeHeaders().back(), L"Range: bytes=3000-10000");
+    EXPECT_EQ(ReadLocal(), body);
+}
+
+TEST_F(UrlDownloaderTest, AbortBeforeTheSessionExistsReachesItAndShowsNoBox) {
+    // The abort arrives while the session is being made, and the session
+    // then cannot be made at all.
+    http.Serve(kUrl, Body(1000));
+    http.FailSessions(true);
+    http.SetSessionHook([&] { dl.Abort(); });
+    EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    // The session is made: the abort reaches it before anything is asked.
+    http.FailSessions(false);
+    EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+    EXPECT_TRUE(http.Requests().empty());
+    EXPECT_EQ(http.AbortedSessions(), 1);
+    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_EQ(http.LiveHandles(), 0);
+}
+
+TEST_F(UrlDownloaderTest, OwnerAbortSurvivesTheClearingOfAbortFlag) {
+    // An owner's abort that came before the call: no attempt, no box.
+    std::atomic<bool> ownerAbort{true};
+    dl.OwnerAbort = &ownerAbort;
+    http.Serve(kUrl, Body(1000));
+    EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+    EXPECT_TRUE(http.Requests().empty());
+    EXPECT_EQ(http.Sessions(), 0);
+    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_FALSE(LocalExists());
+    ownerAbort = false;
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+}
+
+TEST_F(UrlDownloaderTest, SessionsAreOpenedWithBoundedTimeouts) {
+    http.Serve(kUrl, Body(100));
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", 100));
+    const platform::HttpTimeouts t = http.LastTimeouts();
+    EXPECT_EQ(t.connectMs, dl.ConnectTimeoutMs);
+    EXPECT_EQ(t.receiveMs, dl.ReceiveTimeoutMs);
+    EXPECT_GT(t.connectMs, 0u);
+    EXPECT_LE(t.connectMs, 60000u);
+    EXPECT_GT(t.receiveMs, 0u);
+    EXPECT_LE(t.receiveMs, 120000u);
 }
 
 TEST_F(UrlDownloaderTest, LocalFileThatCannotBeCreatedRaisesAfterClosingHandles) {

@@ -86,13 +86,56 @@ TEST_F(VerificationTest, CheckFileSizeComparesSizesOnly) {
     EXPECT_TRUE(CheckFileSize(L"C:\\dl\\a.bin", 5));
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", 4));
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", 6));
-    // A missing file has size 0.
-    EXPECT_TRUE(CheckFileSize(L"C:\\dl\\missing.bin", 0));
+    // A missing file is no empty file.
+    EXPECT_TRUE(CheckFileSize(L"C:\\dl\\empty.bin", 0));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl\\missing.bin", 0));
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\missing.bin", 1));
+    EXPECT_FALSE(CheckFileSize(L"C:\\dl", 0)) << "a folder";
+    {
+        // Nor is a file that cannot be read (another process writes it).
+        auto writer = fs.Open(L"C:\\dl\\empty.bin", OpenMode::WriteExisting, Share::ReadWrite);
+        ASSERT_NE(writer, nullptr);
+        EXPECT_FALSE(CheckFileSize(L"C:\\dl\\empty.bin", 0));
+    }
     // A negative size never matches, not even an empty file.
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\empty.bin", -1));
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\missing.bin", -1));
     EXPECT_FALSE(CheckFileSize(L"C:\\dl\\a.bin", INT32_MIN));
+}
+
+TEST_F(VerificationTest, ComponentFileOfUnknownSizeIsCompleteOnlyByItsDigest) {
+    Put(L"C:\\dl\\a.bin", "12345");
+    Put(L"C:\\dl\\empty.bin", "");
+    const std::wstring md5 = L"827ccb0eea8a706c4c34a16891f84e7b";  // of "12345"
+    // A known size: the size decides.
+    EXPECT_TRUE(ComponentFileComplete(L"C:\\dl\\a.bin", 5, L""));
+    EXPECT_TRUE(ComponentFileComplete(L"C:\\dl\\a.bin", 5, L"00000000000000000000000000000000"));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\a.bin", 4, md5));
+    // No size: only a matching digest (any letter case) proves it.
+    EXPECT_TRUE(ComponentFileComplete(L"C:\\dl\\a.bin", 0, md5));
+    EXPECT_TRUE(ComponentFileComplete(L"C:\\dl\\a.bin", -1, L"827CCB0EEA8A706C4C34A16891F84E7B"));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\a.bin", 0, L""));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\empty.bin", 0, L"")) << "the empty file a failed run leaves";
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\empty.bin", 0, md5));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\missing.bin", 0, L""));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\missing.bin", 0, md5));
+    EXPECT_FALSE(ComponentFileComplete(L"C:\\dl\\missing.bin", 1, md5));
+}
+
+TEST_F(VerificationTest, MissingOrUnreadableFileFailsEvenAgainstSizeZero) {
+    Put(L"C:\\m\\downloader.ini",
+        "[JRE]\r\nFILE_NAME=jre.exe\r\nFILE_SIZE=0\r\n"           // missing
+        "[TW]\r\nFILE_NAME=tw.war\r\nFILE_SIZE=0\r\n"             // held open for writing
+        "[UNZIP]\r\nFILE_NAME=empty.exe\r\nFILE_SIZE=0\r\n");     // empty and right
+    Put(L"C:\\files\\tw.war", "");
+    Put(L"C:\\files\\empty.exe", "");
+    auto writer = fs.Open(L"C:\\files\\tw.war", OpenMode::WriteExisting, Share::ReadWrite);
+    ASSERT_NE(writer, nullptr);
+    auto shown = RunTestIni(L"C:\\m\\downloader.ini", L"C:\\files");
+    ASSERT_EQ(shown.size(), 3u);
+    ExpectBox(shown[0], L"Error checking file: jre.exe", L"Error", MbIcon::None);
+    ExpectBox(shown[1], L"Error checking file: tw.war", L"Error", MbIcon::None);
+    ExpectBox(shown[2], L"One or more files failed testing. Check size, and MD5SUM", L"Error", MbIcon::Warning);
 }
 
 TEST_F(VerificationTest, FailingFilesGetOneBoxEachInManifestOrderThenTheClosingBox) {

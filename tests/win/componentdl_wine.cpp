@@ -6,7 +6,9 @@
 // ALT_PATH "-" for none; COMPONENTS comma-separated; ABORT_MS the delay
 // after BeginDownload before AbortDownload, or -1 for no abort. Message
 // boxes are recorded and printed, not shown. Prints "key=value" lines:
-// manifest, status, downloaded, last-text, abort-latency-ms, box.
+// manifest, status, downloaded, last-text, abort-latency-ms (abort to a
+// final status), destroyed-ms (abort to the end of the destructor, which
+// joins the thread, as the window does), box.
 #include <windows.h>
 
 #include <chrono>
@@ -105,10 +107,12 @@ int wmain(int argc, wchar_t** argv) {
 
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::seconds(120);
+    Clock::time_point abortAt{};
     if (abortMs >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(abortMs));
         out.Line(std::wstring(L"status-before-abort=") + StatusName(dl->Status()));
         auto t0 = Clock::now();
+        abortAt = t0;
         dl->AbortDownload();
         out.Line(std::wstring(L"status-after-abort=") + StatusName(dl->Status()));
         while (Running(dl->Status()) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -120,6 +124,9 @@ int wmain(int argc, wchar_t** argv) {
     out.Line(std::wstring(L"status=") + StatusName(dl->Status()));
     std::unique_ptr<TComponentList> got = dl->getDownloadedComponents();
     dl.reset();
+    if (abortMs >= 0)
+        out.Line(L"destroyed-ms=" +
+                 IntToStr(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - abortAt).count()));
     std::wstring joined;
     for (const auto& n : *got) joined += (joined.empty() ? L"" : L",") + n;
     out.Line(L"downloaded=" + joined);

@@ -2,9 +2,11 @@
 # The component downloader with every real port under Wine (x86_64 build):
 # UNZIP, CATALINA_BASE, TOMCAT and TW from nginx on 127.0.0.1 serving the
 # test release, a second run, Alt_Path, a failing component, an abort of a
-# trickling transfer and its resume, and a manifest whose FILE_NAME climbs
-# out of the install directory. The manifests come from the fault server,
-# so nginx's access log holds component requests only.
+# trickling transfer and its resume, a manifest whose FILE_NAME climbs out
+# of the install directory, a partial file completed from Alt_Path, an empty
+# file of unknown size fetched again, and an abort while the connect hangs
+# (a listener that never accepts). The manifests come from the fault
+# server, so nginx's access log holds component requests only.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 exe=$W64/componentdl_wine.exe
 tool=$TIDE_NATIVE_BUILD/tiderelease
@@ -28,6 +30,9 @@ normal=$(manifest normal "$NGINX_URL/release/")
 fail2=$(manifest fail2 "$NGINX_URL/release/" 's|^FILE_NAME=catalina_base.zip|FILE_NAME=not-on-the-server.zip|')
 trickle=$(manifest trickle "$FAULT_URL/trickle/2048/100/release/")
 evil=$(manifest evil "$NGINX_URL/release/" 's|^FILE_NAME=UNZIP.EXE|FILE_NAME=..\\evil.exe|')
+deaf=$(manifest deaf "$FAULT_DEAF_URL/release/")
+nosize=$(manifest nosize "$NGINX_URL/release/" '/^FILE_SIZE=307200/d')
+! grep -q '^FILE_SIZE=307200' "$served/nosize.ini" || fail "nosize.ini still gives the size of TW"
 four=UNZIP,CATALINA_BASE,TOMCAT,TW
 files=(UNZIP.EXE catalina_base.zip apache-tomcat-7.0.50.zip tidewell-3.4.16.zip)
 lines() { wc -l < "$NGINX_ACCESS_LOG"; }
@@ -112,3 +117,47 @@ echo "$out" | grep -q '^box=Notice|.*component UNZIP.*\.\.\\evil\.exe' || fail "
 [ -z "$(find "$TEST_TMP/inst/evil/app" -type f ! -name downloader.ini)" ] || fail "files written: $(find "$TEST_TMP/inst/evil/app" -type f)"
 ! grep -qi evil "$NGINX_ACCESS_LOG" || fail "evil.exe was requested"
 pass "FILE_NAME ..\\evil.exe refused: nothing written outside the install directory"
+
+# 8. A partial TW in the install directory (an interrupted run) and the whole
+# file in Alt_Path: the copy replaces the partial file; no network.
+app=$TEST_TMP/inst/altpartial
+mkdir -p "$app"
+head -c 1000 "$rel/tidewell-3.4.16.zip" > "$app/tidewell-3.4.16.zip"
+before=$(lines)
+out=$(run "$normal" "$app" "$(winpath "$rel")\\" TW -1)
+echo "$out"
+want "status=DOWNLOAD_SUCCEEDED" "partial file, Alt_Path copy"
+want "downloaded=TW" "partial file, Alt_Path copy"
+! echo "$out" | grep -q '^box=' || fail "partial file, Alt_Path copy: a message box: $out"
+cmp -s "$rel/tidewell-3.4.16.zip" "$app/tidewell-3.4.16.zip" || fail "partial file, Alt_Path copy: TW differs"
+[ "$(lines)" = "$before" ] || fail "partial file, Alt_Path copy: nginx was asked: $(tail -n +$((before + 1)) "$NGINX_ACCESS_LOG")"
+pass "partial file in the install directory replaced by the Alt_Path copy, no request"
+
+# 9. TW without FILE_SIZE and an empty TW left by a failed run: fetched
+# again, not taken as complete.
+app=$TEST_TMP/inst/nosize
+mkdir -p "$app"
+: > "$app/tidewell-3.4.16.zip"
+out=$(run "$nosize" "$app" - TW -1)
+echo "$out"
+want "status=DOWNLOAD_SUCCEEDED" "no FILE_SIZE"
+want "downloaded=TW" "no FILE_SIZE"
+cmp -s "$rel/tidewell-3.4.16.zip" "$app/tidewell-3.4.16.zip" || fail "no FILE_SIZE: TW differs"
+pass "empty file of unknown size fetched again"
+
+# 10. The host of the server accepts no connection: the connect hangs. The
+# abort ends it at once, and the destructor (run on the window thread by
+# the installer) does not wait for the network.
+app=$TEST_TMP/inst/deaf
+out=$(run "$deaf" "$app" - TW 1500)
+echo "$out"
+want "status-after-abort=ABORT_PENDING" "abort of a hanging connect"
+want "status=DOWNLOAD_ABORTED" "abort of a hanging connect"
+want "last-text=Download aborted" "abort of a hanging connect"
+! echo "$out" | grep -q '^box=' || fail "abort of a hanging connect: a message box: $out"
+ms=$(echo "$out" | sed -n 's/^abort-latency-ms=//p')
+gone=$(echo "$out" | sed -n 's/^destroyed-ms=//p')
+[ -n "$ms" ] && [ "$ms" -lt 1000 ] || fail "abort of a hanging connect took ${ms:-?} ms"
+[ -n "$gone" ] && [ "$gone" -lt 1000 ] || fail "destroying the downloader took ${gone:-?} ms after the abort"
+echo "latency: hanging connect: ABORTED $ms ms after the abort, destructor done $gone ms after it"
+pass "abort of a hanging connect: ABORTED in $ms ms, destroyed in $gone ms, no box"

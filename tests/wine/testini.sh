@@ -1,7 +1,7 @@
 # Tidestart.exe /testini under Wine, driven by the dialog robot: one
 # "Error checking file" box per failing file in manifest order, then the
-# closing box; all-good folders pass; an unreadable manifest is an error
-# naming it. The main window never appears. (64-bit build for speed; the
+# closing box; all-good folders pass; a missing file fails even when its
+# FILE_SIZE is 0; an unreadable manifest is an error naming it. The main window never appears. (64-bit build for speed; the
 # product itself runs in testini_wow64.sh.)
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
@@ -33,6 +33,10 @@ check "mode word in capitals, manifest naming no file" \
        "$(winpath "$TEST_TMP/nofiles.ini")" "$(winpath "$TEST_TMP/files")" | tr -d '\r' || echo "robot failed")" \
   'Notice|All Files Passed Verification|information
 exit|0'
+
+check "missing file with FILE_SIZE 0 fails, empty file with FILE_SIZE 0 passes" \
+  "$(run_testini "$W64/Tidestart.exe" "$(winpath "$TEST_TMP/zero.ini")" "$(winpath "$TEST_TMP/files")")" \
+  "$TESTINI_ZERO_EXPECTED"
 
 missing=$(winpath "$TEST_TMP/no such manifest.ini")
 check "missing manifest is an error naming it" \

@@ -13,14 +13,24 @@ the rest is the file name:
   /wrong/FILE            every 100th byte changed
   /status/CODE/FILE      answers CODE with a small HTML page
   /trickle/BYTES/MS/FILE sends BYTES bytes every MS milliseconds
+  /medium/FILE           a medium-rate line: bursts of 10 KiB every 500 ms
+                         (about 20 KB/s)
+  /hang/FILE             reads the request and never answers (the
+                         connection stays open until the client closes it)
 
 Every request is logged to --log as one line:
   METHOD PATH status=CODE range="RANGE" ua="USER-AGENT"
+(a /hang/ request with status=0).
+
+With --deaf-port PORT the server also holds a listening socket on that port
+of 127.0.0.1 that never accepts, its queue filled by connections of its own:
+a connect towards it gets no answer at all.
 """
 import argparse
 import http.server
 import os
 import re
+import socket
 import socketserver
 import threading
 import time
@@ -54,7 +64,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         parts = self.path.lstrip("/").split("/")
         mode, arg = "normal", []
-        if parts[0] in ("ignore-range", "wrong"):
+        if parts[0] == "hang":
+            self.log_request_line(0)
+            try:
+                # Until the client gives up (recv returns b"" or fails).
+                while self.connection.recv(4096):
+                    pass
+            except OSError:
+                pass
+            self.close_connection = True
+            return
+        if parts[0] == "medium":
+            mode, arg, parts = "trickle", ["10240", "500"], parts[1:]
+        elif parts[0] in ("ignore-range", "wrong"):
             mode, parts = parts[0], parts[1:]
         elif parts[0] in ("drop", "drop-once", "status"):
             mode, arg, parts = parts[0], parts[1:2], parts[2:]
@@ -125,7 +147,25 @@ def main():
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--log", required=True)
     ap.add_argument("--pidfile")
+    ap.add_argument("--deaf-port", type=int)
     a = ap.parse_args()
+    deaf = []
+    if a.deaf_port:
+        # A backlog of 0 queues one connection; the rest of ours fill the
+        # SYN side, so a stranger's SYN is dropped and its connect hangs.
+        listener = socket.socket()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", a.deaf_port))
+        listener.listen(0)
+        deaf.append(listener)
+        for _ in range(3):
+            c = socket.socket()
+            c.setblocking(False)
+            try:
+                c.connect(("127.0.0.1", a.deaf_port))
+            except BlockingIOError:
+                pass
+            deaf.append(c)
     srv = Server(("127.0.0.1", a.port), Handler)
     srv.root, srv.logfile = a.root, a.log
     open(a.log, "a").close()

@@ -1,20 +1,40 @@
 #include "platform/fake/fake_http.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 
 #include "base/text.h"
 
 namespace tide::platform::fake {
+
+struct FakeLine {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool aborted = false;
+};
+
 namespace {
+
+bool IsAborted(FakeLine& line) {
+    std::lock_guard<std::mutex> lock(line.mu);
+    return line.aborted;
+}
 
 class FakeUrl : public UrlHandle {
 public:
-    FakeUrl(FakeHttp* owner, int status, std::string body) : owner_(owner), status_(status), body_(std::move(body)) {}
+    FakeUrl(FakeHttp* owner, std::shared_ptr<FakeLine> line, int status, std::string body)
+        : owner_(owner), line_(std::move(line)), status_(status), body_(std::move(body)) {}
     ~FakeUrl() override { owner_->Closed(); }
     int StatusCode() override { return status_; }
     size_t Read(void* buffer, size_t count) override {
-        size_t n = std::min(count, body_.size() - pos_);
+        if (IsAborted(*line_)) return 0;
+        const size_t allowed = owner_->BytesBeforeHang(pos_);
+        if (pos_ < body_.size() && allowed == 0) {
+            owner_->Hang(*line_);
+            return 0;
+        }
+        size_t n = std::min({count, body_.size() - pos_, allowed});
         n = owner_->ReadHookAndLimit(count, n);
         std::memcpy(buffer, body_.data() + pos_, n);
         pos_ += n;
@@ -24,6 +44,7 @@ public:
 
 private:
     FakeHttp* owner_;
+    std::shared_ptr<FakeLine> line_;
     int status_;
     std::string body_;
     size_t pos_ = 0;
@@ -31,14 +52,26 @@ private:
 
 class FakeSession : public HttpSession {
 public:
-    FakeSession(FakeHttp* owner, std::wstring agent) : owner_(owner), agent_(std::move(agent)) {}
+    FakeSession(FakeHttp* owner, std::wstring agent)
+        : owner_(owner), line_(std::make_shared<FakeLine>()), agent_(std::move(agent)) {}
     ~FakeSession() override { owner_->Closed(); }
     std::unique_ptr<UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) override {
-        return owner_->Open(agent_, url, headers);
+        if (IsAborted(*line_)) return nullptr;  // nothing goes out any more
+        return owner_->Open(line_, agent_, url, headers);
+    }
+    void Abort() override {
+        {
+            std::lock_guard<std::mutex> lock(line_->mu);
+            if (line_->aborted) return;
+            line_->aborted = true;
+        }
+        line_->cv.notify_all();
+        owner_->SessionAborted();
     }
 
 private:
     FakeHttp* owner_;
+    std::shared_ptr<FakeLine> line_;
     std::wstring agent_;
 };
 
@@ -57,18 +90,51 @@ bool ParseRange(const std::wstring& headers, long long* first, long long* last) 
 
 }  // namespace
 
-std::unique_ptr<HttpSession> FakeHttp::OpenSession(const std::wstring& agent) {
+std::unique_ptr<HttpSession> FakeHttp::OpenSession(const std::wstring& agent, const HttpTimeouts& timeouts) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        hook = sessionHook_;
+    }
+    if (hook) hook();
     std::lock_guard<std::mutex> lock(mu_);
     if (failSessions_) return nullptr;
     ++sessions_;
     ++live_;
+    timeouts_ = timeouts;
     return std::make_unique<FakeSession>(this, agent);
 }
 
-std::unique_ptr<UrlHandle> FakeHttp::Open(const std::wstring& agent, const std::wstring& url,
-                                          const std::wstring& headers) {
+bool FakeHttp::Hang(FakeLine& line) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        ++hanging_;
+    }
+    bool aborted;
+    {
+        std::unique_lock<std::mutex> lock(line.mu);
+        aborted = line.cv.wait_for(lock, kHangLimit, [&] { return line.aborted; });
+    }
     std::lock_guard<std::mutex> lock(mu_);
+    --hanging_;
+    return aborted;
+}
+
+size_t FakeHttp::BytesBeforeHang(size_t delivered) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!hangReads_) return SIZE_MAX;
+    return delivered >= hangReadsAfter_ ? 0 : hangReadsAfter_ - delivered;
+}
+
+std::unique_ptr<UrlHandle> FakeHttp::Open(const std::shared_ptr<FakeLine>& line, const std::wstring& agent,
+                                          const std::wstring& url, const std::wstring& headers) {
+    std::unique_lock<std::mutex> lock(mu_);
     requests_.push_back({agent, url, headers});
+    if (hangOpens_) {
+        lock.unlock();
+        Hang(*line);
+        return nullptr;
+    }
     if (failOpens_ > 0) {
         --failOpens_;
         return nullptr;
@@ -98,7 +164,7 @@ std::unique_ptr<UrlHandle> FakeHttp::Open(const std::wstring& agent, const std::
         if (body.size() > dropBytes_) body.resize(dropBytes_);
     }
     ++live_;
-    return std::make_unique<FakeUrl>(this, status, std::move(body));
+    return std::make_unique<FakeUrl>(this, line, status, std::move(body));
 }
 
 size_t FakeHttp::ReadHookAndLimit(size_t asked, size_t delivered) {
@@ -115,6 +181,47 @@ size_t FakeHttp::ReadHookAndLimit(size_t asked, size_t delivered) {
 void FakeHttp::Closed() {
     std::lock_guard<std::mutex> lock(mu_);
     --live_;
+}
+
+void FakeHttp::SessionAborted() {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++aborted_;
+}
+
+void FakeHttp::SetSessionHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    sessionHook_ = std::move(hook);
+}
+
+void FakeHttp::HangOpens(bool hang) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hangOpens_ = hang;
+}
+
+void FakeHttp::HangReadsAfter(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hangReads_ = true;
+    hangReadsAfter_ = bytes;
+}
+
+void FakeHttp::StopHangingReads() {
+    std::lock_guard<std::mutex> lock(mu_);
+    hangReads_ = false;
+}
+
+int FakeHttp::AbortedSessions() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return aborted_;
+}
+
+int FakeHttp::Hanging() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return hanging_;
+}
+
+HttpTimeouts FakeHttp::LastTimeouts() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return timeouts_;
 }
 
 void FakeHttp::Serve(const std::wstring& url, std::string body) {

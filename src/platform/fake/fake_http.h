@@ -2,11 +2,15 @@
 // with range requests as HTTP servers answer them, records every request,
 // and injects the faults a real network shows (no session, URL that does
 // not open, a connection that drops, a server that ignores Range, wrong
-// bytes, error statuses, slow pieces).
+// bytes, error statuses, slow pieces, an open or a read that hangs until
+// the session is aborted).
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,9 +25,12 @@ struct HttpRequest {
     std::wstring headers;
 };
 
+// The abort state of one session, shared with its URL objects.
+struct FakeLine;
+
 class FakeHttp : public Http {
 public:
-    std::unique_ptr<HttpSession> OpenSession(const std::wstring& agent) override;
+    std::unique_ptr<HttpSession> OpenSession(const std::wstring& agent, const HttpTimeouts& timeouts) override;
 
     // Answers url with body (status 200, or 206 for a satisfiable range).
     void Serve(const std::wstring& url, std::string body);
@@ -46,20 +53,47 @@ public:
     // Called after every read that delivers bytes, with the count; a test
     // sleeps, moves a clock or raises an abort here.
     void SetReadHook(std::function<void(size_t)> hook);
+    // Called whenever a session is asked for, before it is made (or
+    // refused).
+    void SetSessionHook(std::function<void()> hook);
+    // Every URL open hangs (a host that accepts nothing, or accepts and
+    // never answers) until its session is aborted; then it fails. The
+    // request is recorded when the open starts.
+    void HangOpens(bool hang);
+    // Reads of every answer hang once `bytes` body bytes have been
+    // delivered (a line that stalls), until the session is aborted.
+    void HangReadsAfter(size_t bytes);
+    void StopHangingReads();
+    // A hang that nothing ends gives up after this long (so that a test of
+    // an abort that does not arrive fails instead of hanging).
+    static constexpr std::chrono::seconds kHangLimit{10};
 
     std::vector<HttpRequest> Requests();
     int Sessions();
     // Sessions and URL handles not yet closed.
     int LiveHandles();
+    // Sessions on which Abort was called.
+    int AbortedSessions();
+    // Calls (opens and reads) hanging at this moment.
+    int Hanging();
+    // The time-outs the last session was opened with.
+    HttpTimeouts LastTimeouts();
 
     // Used by the session and URL objects.
     struct Answer {
         int status = 200;
         std::string body;
     };
-    std::unique_ptr<UrlHandle> Open(const std::wstring& agent, const std::wstring& url, const std::wstring& headers);
+    std::unique_ptr<UrlHandle> Open(const std::shared_ptr<FakeLine>& line, const std::wstring& agent,
+                                    const std::wstring& url, const std::wstring& headers);
     size_t ReadHookAndLimit(size_t asked, size_t delivered);
+    // How many more bytes an answer that has delivered `delivered` bytes
+    // may deliver before its reads hang (SIZE_MAX: no hang).
+    size_t BytesBeforeHang(size_t delivered);
+    // Waits until line is aborted (true) or the hang limit passes (false).
+    bool Hang(FakeLine& line);
     void Closed();
+    void SessionAborted();
 
 private:
     std::mutex mu_;
@@ -78,8 +112,15 @@ private:
     size_t corruptAt_ = 0;
     size_t pieceLimit_ = 0;
     std::function<void(size_t)> hook_;
+    std::function<void()> sessionHook_;
+    bool hangOpens_ = false;
+    bool hangReads_ = false;
+    size_t hangReadsAfter_ = 0;
+    int hanging_ = 0;
     int sessions_ = 0;
     int live_ = 0;
+    int aborted_ = 0;
+    HttpTimeouts timeouts_{0, 0};
 };
 
 }  // namespace tide::platform::fake

@@ -173,13 +173,16 @@ CONF
 # start_faultserver ROOT: the misbehaving HTTP server of
 # tools/faultserver/faultserver.py on 127.0.0.1 over the folder ROOT,
 # stopped when the test ends. Sets FAULT_PORT, FAULT_URL and FAULT_LOG (one
-# line per request: METHOD PATH status=CODE range="..." ua="...").
+# line per request: METHOD PATH status=CODE range="..." ua="..."), and
+# FAULT_DEAF_URL (http://127.0.0.1:PORT of a listener that never accepts).
 start_faultserver() {
   FAULT_PORT=$(free_port)
   FAULT_URL="http://127.0.0.1:$FAULT_PORT"
+  FAULT_DEAF_PORT=$(free_port)
+  FAULT_DEAF_URL="http://127.0.0.1:$FAULT_DEAF_PORT"
   FAULT_LOG=$(mktemp "$TEST_TMP/fault.XXXXXX.log")
   python3 "$TIDE_SOURCE_DIR/tools/faultserver/faultserver.py" --root "$1" --port "$FAULT_PORT" \
-    --log "$FAULT_LOG" --pidfile "$FAULT_LOG.pid" &
+    --deaf-port "$FAULT_DEAF_PORT" --log "$FAULT_LOG" --pidfile "$FAULT_LOG.pid" &
   local pid=$!
   on_exit "kill $pid 2>/dev/null"
   _wait_port "$FAULT_PORT" || fail "fault server does not listen on $FAULT_PORT"

@@ -1,8 +1,10 @@
 # Shared by testini.sh and testini_wow64.sh: a folder of component files
 # and manifests about it.
 # make_testini_fixture DIR: writes DIR/files/*, DIR/mixed.ini (two failing
-# files among good ones), DIR/good.ini, DIR/nofiles.ini, and sets
-# TESTINI_MIXED_EXPECTED to the robot's lines for mixed.ini.
+# files among good ones), DIR/good.ini, DIR/nofiles.ini, DIR/zero.ini (a
+# missing and an empty file, both with FILE_SIZE 0), and sets
+# TESTINI_MIXED_EXPECTED and TESTINI_ZERO_EXPECTED to the robot's lines for
+# mixed.ini and zero.ini.
 make_testini_fixture() {
   local d=$1
   mkdir -p "$d/files"
@@ -22,8 +24,15 @@ make_testini_fixture() {
     '[unzip]' 'file_name=UNZIP.EXE' 'file_size=1000' \
     '[TW]' 'FILE_NAME=tidewell.war' 'FILE_SIZE=4096' > "$d/good.ini"
   printf '%s\r\n' '[GENERAL]' 'BINARY_BASE=http://127.0.0.1/' '[DOWNLOADER]' 'FILE_VERSION=1.0.0.0' > "$d/nofiles.ini"
+  printf '%s\r\n' \
+    '[GENERAL]' 'BINARY_BASE=http://127.0.0.1/' \
+    '[JRE]' 'FILE_NAME=not-there.exe' 'FILE_SIZE=0' \
+    '[CATALINA_BASE]' 'FILE_NAME=empty.zip' 'FILE_SIZE=0' > "$d/zero.ini"
   TESTINI_MIXED_EXPECTED='Error|Error checking file: tidewell.war|none
 Error|Error checking file: apache-tomcat.zip|none
+Error|One or more files failed testing. Check size, and MD5SUM|warning
+exit|0'
+  TESTINI_ZERO_EXPECTED='Error|Error checking file: not-there.exe|none
 Error|One or more files failed testing. Check size, and MD5SUM|warning
 exit|0'
 }
