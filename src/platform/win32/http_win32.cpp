@@ -74,13 +74,24 @@ struct Line {
 // Reads what is waiting, at most want bytes, into buf; 0 at the end or on
 // failure. InternetReadFile blocks until its whole count has arrived (at
 // 20 KB/s a 256 KiB read would hold progress for 13 s), so it is asked for
-// no more than InternetQueryDataAvailable reports (which itself waits for
-// at least one byte, or the end).
-DWORD ReadWaiting(HINTERNET h, uint8_t* buf, DWORD want) {
+// what InternetQueryDataAvailable reports (which itself waits for at least
+// one byte, or the end). Wine's WinInet never reports more than 8 KiB,
+// which would take more than half the speed of a fast line; so while the
+// line runs ahead of the reads (a full report, and the read done in a few
+// milliseconds) the next read may ask for twice as much as the last, up to
+// kMaxRead. A report below full, or a read that had to wait, drops back to
+// what is waiting, so a slow line keeps its reads, and progress, short.
+constexpr DWORD kFullReport = 8 * 1024;
+DWORD ReadWaiting(HINTERNET h, uint8_t* buf, DWORD want, DWORD& ahead) {
     DWORD avail = 0;
     if (!InternetQueryDataAvailable(h, &avail, 0, 0) || avail == 0) return 0;
+    const bool full = avail >= kFullReport;
+    const DWORD ask = std::min(want, full ? std::max(avail, ahead) : avail);
+    const ULONGLONG start = GetTickCount64();
     DWORD got = 0;
-    if (!InternetReadFile(h, buf, std::min(want, avail), &got)) return 0;
+    if (!InternetReadFile(h, buf, ask, &got)) return 0;
+    const bool quick = GetTickCount64() - start <= 5;
+    ahead = (full && quick && got == ask) ? std::min<DWORD>(kMaxRead, 2 * std::max(ask, kFullReport)) : 0;
     return got;
 }
 
@@ -94,6 +105,7 @@ int StatusOf(HINTERNET h) {
 // of the session. Called and returns with the lock held.
 void Pump(Line& line, std::unique_lock<std::mutex>& lock) {
     if (line.ring.size() < kRing) line.ring.resize(kRing);
+    DWORD ahead = 0;
     for (;;) {
         line.writerWaiting = true;
         line.cv.wait(lock, [&] { return line.fill < kRing || line.aborted || line.quit; });
@@ -105,7 +117,7 @@ void Pump(Line& line, std::unique_lock<std::mutex>& lock) {
         uint8_t* at = line.ring.data() + tail;
         line.inCall = true;
         lock.unlock();
-        const DWORD got = std::min(ReadWaiting(url, at, want), want);
+        const DWORD got = std::min(ReadWaiting(url, at, want, ahead), want);
         lock.lock();
         line.inCall = false;
         if (line.aborted) return;
