@@ -64,13 +64,9 @@ std::wstring TComponentDownloader::FailureMessage() const {
 }
 
 bool TComponentDownloader::WaitUntilFinished(std::chrono::milliseconds timeout) {
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!finished_.load()) {
-        if (!thread_.joinable()) return true;  // never started
-        if (std::chrono::steady_clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    if (!thread_.joinable() && !finished_.load()) return true;  // never started
+    std::unique_lock<std::mutex> lock(finishedMu_);
+    return finishedCv_.wait_for(lock, timeout, [&] { return finished_.load(); });
 }
 
 void TComponentDownloader::EnterComponent() {
@@ -120,7 +116,11 @@ void TComponentDownloader::Execute() {
     } catch (const std::exception& e) {
         Fail(L"The download stopped: " + Utf8ToWide(e.what()));
     }
-    finished_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(finishedMu_);
+        finished_.store(true);
+    }
+    finishedCv_.notify_all();
 }
 
 void TComponentDownloader::Run() {

@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,7 +86,8 @@ public:
     // FILE_SIZE, a FILE_NAME with a folder in it); empty otherwise.
     std::wstring FailureMessage() const;
 
-    // Waits until the run is over; false on timeout.
+    // Waits until the run is over (woken by the thread's end, no polling);
+    // false on timeout.
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
 private:
@@ -101,6 +103,8 @@ private:
     std::atomic<TDownloadStatus> dlStatus{DOWNLOAD_FAILED};
     std::atomic<bool> abortRequested_{false};
     std::atomic<bool> finished_{false};
+    std::mutex finishedMu_;
+    std::condition_variable finishedCv_;
     TUrlDownloader oDL;
     std::unique_ptr<TComponentList> slDownloaded;
     mutable std::mutex mu_;
