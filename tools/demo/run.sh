@@ -84,7 +84,7 @@ echo "the window is up after $(( $(e2e_ms) - t_start )) ms"
 e2e_shot 1-shown "$shots"
 e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." || fail "no agree button"
 e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
-e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text 'C:\Tidewell\' || fail "cannot type the path"
+e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text 'C:\Tidewell\' >/dev/null || fail "cannot type the path"
 echo 'the robot checked "I agree to the terms of the license.", typed C:\Tidewell\ and clicks Install'
 e2e_watch
 
@@ -134,7 +134,10 @@ sleep 0.5; kill "$monitor" 2>/dev/null || true
 echo
 echo "== What happened, seconds since the click on Install"
 {
-  e2e_bold_times "$t_click" | while IFS='|' read -r n s; do echo "$s|stage label \"${E2E_STAGES[$((n-1))]}\" turns bold"; done
+  e2e_bold_times "$t_click" | while IFS='|' read -r n s; do
+    case $s in -*) echo "0.0|stage label \"${E2E_STAGES[$((n-1))]}\" is bold (from the start, hidden until the click)" ;;
+               *) echo "$s|stage label \"${E2E_STAGES[$((n-1))]}\" turns bold" ;; esac
+  done
   e2e_status_texts "$t_click" | awk -F'|' '{ k = $2; sub(/[0-9.]+ ?%.*$|[0-9]+ of [0-9]+.*$/, "", k)
       if (k != last) { print $1 "|status line: " $2; last = k } }'
   awk -F'|' -v click="$t_click" '{ printf "%.1f|%s\n", ($1 - click) / 1000, $2 }' "$events"
@@ -148,6 +151,7 @@ grep -q 'status line: Waiting 1 seconds for Tidewell to Start\.\.\.' "$TEST_TMP/
   fail "no \"Waiting 1 seconds for Tidewell to Start...\" once the server answered"
 port=$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Port)
 url="http://localhost:$port/calendar/"
+[ "$port" = 80 ] && url="http://localhost/calendar/"
 grep -qF "$url" "$E2E_BROWSER_ARGS" 2>/dev/null || fail "the browser was not asked to open $url: $(cat "$E2E_BROWSER_ARGS" 2>&1)"
 for f in $(cd "$rel" && ls | grep -v downloader.ini); do
   grep -q "$f: downloaded" "$TEST_TMP/report" || fail "$f was not downloaded intact"
@@ -160,7 +164,10 @@ echo "$page" | grep -o '<h1>[^<]*</h1>' || fail "not the calendar page: $page"
 
 echo
 echo "== Stage times (seconds since the click on Install)"
-e2e_bold_times "$t_click" | while IFS='|' read -r n s; do printf '  %-20s bold at +%s s\n' "${E2E_STAGES[$((n-1))]}" "$s"; done
+e2e_bold_times "$t_click" | while IFS='|' read -r n s; do
+  case $s in -*) printf '  %-20s bold from the start\n' "${E2E_STAGES[$((n-1))]}" ;;
+             *) printf '  %-20s bold at +%s s\n' "${E2E_STAGES[$((n-1))]}" "$s" ;; esac
+done
 printf '  %-20s +%s s\n' "browser opened" "$(grep 'the browser is asked' "$TEST_TMP/report" | awk '{print $1}' | tr -d '+')"
 printf '  %-20s +%s s\n' "program ended" "$(awk -v a="$t_end" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')"
 echo "screenshots: $shots/1-shown.png (first shown), $shots/2-downloading.png, $shots/3-counting-down.png"

@@ -46,7 +46,11 @@
 //       the progress bar, both read inside the program's process (a
 //       buffer there, VirtualAllocEx and ReadProcessMemory, since those
 //       messages carry pointers the window system does not marshal);
-//       "MS|gone" at the end.
+//       "MS|gone" at the end. Widths and states come from the window
+//       system without a message, so they are seen even while the program
+//       is busy; a control's text is read once, and the status bar and the
+//       progress bar are asked with a short timeout (their last value
+//       stands while the program does not answer).
 //
 // Clicks and keys are posted, as a person's would be queued, so a handler
 // that opens a modal box does not block the robot. The window commands
@@ -448,7 +452,8 @@ long long UnixMs() {
 
 // The simple text of a status bar of another process, through a buffer in
 // that process. Windows answers it as part SB_SIMPLEID, Wine as part 0.
-std::wstring StatusText(HWND sb) {
+std::wstring StatusText(HWND sb, bool* answered) {
+    *answered = true;
     DWORD pid = 0;
     GetWindowThreadProcessId(sb, &pid);
     HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
@@ -459,12 +464,17 @@ std::wstring StatusText(HWND sb) {
     if (remote) {
         for (WPARAM part : {static_cast<WPARAM>(SB_SIMPLEID), static_cast<WPARAM>(0)}) {
             DWORD_PTR n = 0;
-            if (!SendMessageTimeoutW(sb, SB_GETTEXTLENGTHW, part, 0, SMTO_ABORTIFHUNG, 2000, &n)) continue;
+            if (!SendMessageTimeoutW(sb, SB_GETTEXTLENGTHW, part, 0, SMTO_ABORTIFHUNG, 50, &n)) {
+                *answered = false;
+                break;
+            }
             size_t len = LOWORD(n);
             if (len == 0 || (len + 1) * sizeof(wchar_t) > bytes) continue;
             DWORD_PTR r = 0;
-            if (!SendMessageTimeoutW(sb, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000, &r))
-                continue;
+            if (!SendMessageTimeoutW(sb, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 50, &r)) {
+                *answered = false;
+                break;
+            }
             std::wstring s(len + 1, L'\0');
             SIZE_T got = 0;
             if (ReadProcessMemory(p, remote, &s[0], (len + 1) * sizeof(wchar_t), &got)) {
@@ -483,37 +493,47 @@ int Watch(const std::wstring& title, double timeoutS) {
     HWND f = WaitFrame(title, L"", L"", timeoutS);
     if (!f) return 1;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
-    std::vector<std::wstring> last;
+    std::vector<std::wstring> last, texts;
     std::wstring lastStatus, lastProgress;
-    bool first = true;
+    bool first = true, firstStatus = true, firstProgress = true;
     while (IsWindow(f) && GetTickCount64() <= deadline) {
         std::vector<HWND> kids = Children(f);
-        if (last.size() != kids.size()) last.assign(kids.size(), L"");
-        const std::wstring now = std::to_wstring(UnixMs());
+        if (last.size() != kids.size()) {
+            last.assign(kids.size(), L"");
+            texts.assign(kids.size(), L"");
+        }
         for (size_t i = 0; i < kids.size(); ++i) {
             HWND c = kids[i];
             const std::wstring cls = ClassOf(c);
             if (cls == L"msctls_statusbar32") {
-                std::wstring s = StatusText(c);
-                if (first || s != lastStatus) Out(now + L"|status|" + Escape(s));
+                bool answered = false;
+                std::wstring s = StatusText(c, &answered);
+                if (!answered) continue;
+                if (firstStatus || s != lastStatus) Out(std::to_wstring(UnixMs()) + L"|status|" + Escape(s));
                 lastStatus = s;
+                firstStatus = false;
                 continue;
             }
             if (cls == L"msctls_progress32") {
                 DWORD_PTR pos = 0, max = 0;
-                SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &pos);
-                SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &max);
+                if (!SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 50, &pos) ||
+                    !SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 50, &max))
+                    continue;
                 std::wstring s = std::to_wstring(static_cast<int>(pos)) + L"|" + std::to_wstring(static_cast<int>(max));
-                if (first || s != lastProgress) Out(now + L"|progress|" + s);
+                if (firstProgress || s != lastProgress) Out(std::to_wstring(UnixMs()) + L"|progress|" + s);
                 lastProgress = s;
+                firstProgress = false;
                 continue;
             }
+            // Texts are read once (asking a busy program would hold up the watch).
+            if (texts[i].empty()) texts[i] = ControlText(c) + L"\x01";
+            const std::wstring text = texts[i].substr(0, texts[i].size() - 1);
             RECT r;
             GetWindowRect(c, &r);
-            std::wstring s = std::to_wstring(GetDlgCtrlID(c)) + L"|" + Escape(ControlText(c)) + L"|" +
+            std::wstring s = std::to_wstring(GetDlgCtrlID(c)) + L"|" + Escape(text) + L"|" +
                              std::to_wstring(r.right - r.left) + L"|" + (IsWindowVisible(c) ? L"1" : L"0") + L"|" +
                              (IsWindowEnabled(c) ? L"1" : L"0");
-            if (s != last[i]) Out(now + L"|control|" + s);
+            if (s != last[i]) Out(std::to_wstring(UnixMs()) + L"|control|" + s);
             last[i] = s;
         }
         first = false;

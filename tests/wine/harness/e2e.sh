@@ -109,13 +109,14 @@ e2e_shot() {  # NAME DIR
 
 # When each stage label turned bold, read from its width: the window sizes
 # each label to its text in its font, and bold Tahoma is wider. A label is
-# bold while it is wider than the narrowest it has been.
+# bold while it is wider than the narrowest it has been; "Analyzing System"
+# is bold already while hidden, before the click (a negative time).
 e2e_bold_times() {  # CLICK_MS
   tr -d '\r' < "$E2E_WATCH" | awk -F'|' -v click="$1" -v names="$(printf '%s|' "${E2E_STAGES[@]}")" '
     BEGIN { n = split(names, st, "|") - 1; for (i = 1; i <= n; i++) idx[st[i]] = i }
     $2 == "control" && ($4 in idx) { k++; t[k] = $1; s[k] = idx[$4]; w[k] = $5; v[k] = $6
       if (!(s[k] in min) || $5 < min[s[k]]) min[s[k]] = $5 }
-    END { for (j = 1; j <= k; j++) if (v[j] == 1 && w[j] > min[s[j]] && !(s[j] in done)) {
+    END { for (j = 1; j <= k; j++) if (w[j] > min[s[j]] && !(s[j] in done)) {
             done[s[j]] = 1; printf "%d|%.1f\n", s[j], (t[j] - click) / 1000 } }'
 }
 
