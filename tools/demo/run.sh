@@ -153,9 +153,14 @@ port=$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Port)
 url="http://localhost:$port/calendar/"
 [ "$port" = 80 ] && url="http://localhost/calendar/"
 grep -qF "$url" "$E2E_BROWSER_ARGS" 2>/dev/null || fail "the browser was not asked to open $url: $(cat "$E2E_BROWSER_ARGS" 2>&1)"
+# The components of this machine's list (x86 or x64 ones): each one intact.
+got=0
 for f in $(cd "$rel" && ls | grep -v downloader.ini); do
+  [ -e "$E2E_INST/$f" ] || continue
   grep -q "$f: downloaded" "$TEST_TMP/report" || fail "$f was not downloaded intact"
+  got=$((got + 1))
 done
+[ "$got" -ge 5 ] || fail "only $got components downloaded"
 grep -q 'service "Tidewell" RUNNING' "$TEST_TMP/report" || fail "the service Tidewell was not seen running"
 echo
 echo "== curl http://127.0.0.1:$port/calendar/ (from Linux)"
@@ -168,7 +173,7 @@ e2e_bold_times "$t_click" | while IFS='|' read -r n s; do
   case $s in -*) printf '  %-20s bold from the start\n' "${E2E_STAGES[$((n-1))]}" ;;
              *) printf '  %-20s bold at +%s s\n' "${E2E_STAGES[$((n-1))]}" "$s" ;; esac
 done
-printf '  %-20s +%s s\n' "browser opened" "$(grep 'the browser is asked' "$TEST_TMP/report" | awk '{print $1}' | tr -d '+')"
+printf '  %-20s +%s s (%s recorded)\n' "browser asked" "$(awk -v a="$(date -r "$E2E_BROWSER_ARGS" +%s%3N)" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')" "$(tr -d '\r"' < "$E2E_BROWSER_ARGS")"
 printf '  %-20s +%s s\n' "program ended" "$(awk -v a="$t_end" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')"
 echo "screenshots: $shots/1-shown.png (first shown), $shots/2-downloading.png, $shots/3-counting-down.png"
 echo "demo done ($choice build, prefix $WINEPREFIX): installed, served $url, and removed again (service, keys, files)."

@@ -318,10 +318,6 @@ public:
         }
         if (c.kind == ControlKind::ProgressBar) SendMessageW(w, PBM_SETRANGE32, 0, 100);
         SetFont(frame, c.id, c.font);
-        // A small inner margin: with none (Wine's edit after WM_SETFONT) the
-        // caret is drawn over the first character's left stroke.
-        if (c.kind == ControlKind::Edit)
-            SendMessageW(w, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(2, 2));
     }
 
     void SetText(FrameHandle frame, int id, const std::wstring& text) override {
