@@ -37,6 +37,20 @@
 //   robot.exe key --title T KEY...             keys to the focused control: tab, escape,
 //                                              enter, space, alt+LETTER
 //   robot.exe wait-gone --title T              exits 0 once the window is gone, 1 after the timeout
+//   robot.exe watch --title T [--timeout S]
+//       Watches the window every 100 ms until it is gone (or the timeout)
+//       and prints what changed, each line led by the wall-clock time in
+//       Unix milliseconds: "MS|control|ID|TEXT|WIDTH|visible|enabled" for
+//       a control whose text, width or state changed, "MS|status|TEXT"
+//       for the status bar's simple text and "MS|progress|POS|MAX" for
+//       the progress bar, both read inside the program's process (a
+//       buffer there, VirtualAllocEx and ReadProcessMemory, since those
+//       messages carry pointers the window system does not marshal);
+//       "MS|gone" at the end. Widths and states come from the window
+//       system without a message, so they are seen even while the program
+//       is busy; a control's text is read once, and the status bar and the
+//       progress bar are asked with a short timeout (their last value
+//       stands while the program does not answer).
 //
 // Clicks and keys are posted, as a person's would be queued, so a handler
 // that opens a modal box does not block the robot. The window commands
@@ -48,6 +62,7 @@
 // through the window system, so the robot looks at the screen pixels of the
 // box's icon control. Output is UTF-8.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -424,6 +439,110 @@ int Type(HWND f, const std::wstring& cls, const std::wstring& text, double timeo
     return 0;
 }
 
+// --- watching a window ---
+
+long long UnixMs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return static_cast<long long>((u.QuadPart - 116444736000000000ULL) / 10000ULL);
+}
+
+// The simple text of a status bar of another process, through a buffer in
+// that process. Windows answers it as part SB_SIMPLEID, Wine as part 0.
+std::wstring StatusText(HWND sb, bool* answered) {
+    *answered = true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(sb, &pid);
+    HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!p) return L"";
+    std::wstring text;
+    const SIZE_T bytes = 8192;
+    void* remote = VirtualAllocEx(p, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    if (remote) {
+        for (WPARAM part : {static_cast<WPARAM>(SB_SIMPLEID), static_cast<WPARAM>(0)}) {
+            DWORD_PTR n = 0;
+            if (!SendMessageTimeoutW(sb, SB_GETTEXTLENGTHW, part, 0, SMTO_ABORTIFHUNG, 50, &n)) {
+                *answered = false;
+                break;
+            }
+            size_t len = LOWORD(n);
+            if (len == 0 || (len + 1) * sizeof(wchar_t) > bytes) continue;
+            DWORD_PTR r = 0;
+            if (!SendMessageTimeoutW(sb, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 50, &r)) {
+                *answered = false;
+                break;
+            }
+            std::wstring s(len + 1, L'\0');
+            SIZE_T got = 0;
+            if (ReadProcessMemory(p, remote, &s[0], (len + 1) * sizeof(wchar_t), &got)) {
+                s.resize(wcsnlen(s.c_str(), len));
+                text = s;
+                break;
+            }
+        }
+        VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(p);
+    return text;
+}
+
+int Watch(const std::wstring& title, double timeoutS) {
+    HWND f = WaitFrame(title, L"", L"", timeoutS);
+    if (!f) return 1;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutS * 1000);
+    std::vector<std::wstring> last, texts;
+    std::wstring lastStatus, lastProgress;
+    bool first = true, firstStatus = true, firstProgress = true;
+    while (IsWindow(f) && GetTickCount64() <= deadline) {
+        std::vector<HWND> kids = Children(f);
+        if (last.size() != kids.size()) {
+            last.assign(kids.size(), L"");
+            texts.assign(kids.size(), L"");
+        }
+        for (size_t i = 0; i < kids.size(); ++i) {
+            HWND c = kids[i];
+            const std::wstring cls = ClassOf(c);
+            if (cls == L"msctls_statusbar32") {
+                bool answered = false;
+                std::wstring s = StatusText(c, &answered);
+                if (!answered) continue;
+                if (firstStatus || s != lastStatus) Out(std::to_wstring(UnixMs()) + L"|status|" + Escape(s));
+                lastStatus = s;
+                firstStatus = false;
+                continue;
+            }
+            if (cls == L"msctls_progress32") {
+                DWORD_PTR pos = 0, max = 0;
+                if (!SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 50, &pos) ||
+                    !SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 50, &max))
+                    continue;
+                std::wstring s = std::to_wstring(static_cast<int>(pos)) + L"|" + std::to_wstring(static_cast<int>(max));
+                if (firstProgress || s != lastProgress) Out(std::to_wstring(UnixMs()) + L"|progress|" + s);
+                lastProgress = s;
+                firstProgress = false;
+                continue;
+            }
+            // Texts are read once (asking a busy program would hold up the watch).
+            if (texts[i].empty()) texts[i] = ControlText(c) + L"\x01";
+            const std::wstring text = texts[i].substr(0, texts[i].size() - 1);
+            RECT r;
+            GetWindowRect(c, &r);
+            std::wstring s = std::to_wstring(GetDlgCtrlID(c)) + L"|" + Escape(text) + L"|" +
+                             std::to_wstring(r.right - r.left) + L"|" + (IsWindowVisible(c) ? L"1" : L"0") + L"|" +
+                             (IsWindowEnabled(c) ? L"1" : L"0");
+            if (s != last[i]) Out(std::to_wstring(UnixMs()) + L"|control|" + s);
+            last[i] = s;
+        }
+        first = false;
+        Sleep(100);
+    }
+    Out(std::to_wstring(UnixMs()) + L"|gone");
+    return IsWindow(f) ? 1 : 0;
+}
+
 int Usage() {
     Err(L"usage: robot.exe run [--timeout S] [--button NAME] [--answers A,B,...] -- PROGRAM [ARGS...]\n"
         L"       robot.exe run [OPTIONS] --command-line TEXT\n"
@@ -432,7 +551,8 @@ int Usage() {
         L"       robot.exe click --title T --text TEXT [--timeout S]\n"
         L"       robot.exe type --title T --class-of-control C --text TEXT [--timeout S]\n"
         L"       robot.exe key --title T KEY... [--timeout S]\n"
-        L"       robot.exe wait-gone --title T [--timeout S]");
+        L"       robot.exe wait-gone --title T [--timeout S]\n"
+        L"       robot.exe watch --title T [--timeout S]");
     return 64;
 }
 
@@ -564,6 +684,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
+    if (mode == L"watch") return Watch(title, timeoutS);
     HWND frame = nullptr;
     if (mode == L"window" || mode == L"click" || mode == L"type" || mode == L"key") {
         frame = WaitFrame(title, cls, until, timeoutS);

@@ -1,0 +1,126 @@
+# Sourced after lib.sh, standins.sh and tidewell.sh by the runs that drive
+# a whole installation through the real main window (the main job and the
+# end-to-end tests).
+#
+#   e2e_release DIR VERSION [ARCH]   stand-in release plus Tidewell VERSION, manifest completed
+#   e2e_serve ROOT [RATE]            nginx over ROOT (limit_rate RATE, e.g. 40k); sets E2E_URL
+#   e2e_point DIR                    BINARY_BASE of DIR/downloader.ini at DIR as served
+#   e2e_forget                       removes what an installation left in the prefix
+#   e2e_browser                      a recorder as the shell's http handler: $E2E_BROWSER_ARGS
+#   e2e_start ARGS...                Tidestart.exe ARGS in the background: $E2E_PID
+#   e2e_watch                        the robot watching the window into $E2E_WATCH
+#   e2e_shot NAME DIR                screenshot of the window: DIR/NAME.png
+#   e2e_bold_times CLICK_MS          "STAGE-NUMBER|SECONDS" when each stage label turned bold
+E2E_TITLE="Tidewell Downloader"
+E2E_EXE=${E2E_EXE:-$W64/Tidestart.exe}
+E2E_ROBOT=$W64/robot.exe
+E2E_INST="$WINEPREFIX/drive_c/Tidewell"
+E2E_STAGES=("Analyzing System" "Downloading Files" "Unpacking Files" "Configuring System" "Starting System")
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+
+e2e_R() { wine_run 60 "$E2E_ROBOT" "$@" | tr -d '\r'; }
+e2e_ms() { date +%s%3N; }
+
+e2e_release() {  # DIR VERSION [ARCH]
+  local dir=$1
+  mkdir -p "$dir"
+  make_standin_release "$dir" ${3:+"$3"}
+  make_tw_archive "$dir" "$2"
+  printf '%s\r\n' '' '[TW]' "FILE_NAME=tidewell-$2.zip" "FILE_VERSION=$2" >> "$dir/downloader.ini"
+  "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$dir/downloader.ini" "$dir" >/dev/null || fail "manifest of $dir not completed"
+}
+
+e2e_serve() {  # ROOT [RATE]
+  start_nginx "$1"
+  E2E_ROOT=$(readlink -m "$1")
+  if [ -n "${2:-}" ]; then
+    local d; d=$(dirname "$NGINX_ACCESS_LOG")
+    sed -i "s|^    root \(.*\);|    root \1; limit_rate $2;|" "$d/nginx.conf"
+    /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -s reload 2>>"$d/error.log" || fail "nginx reload: $(cat "$d/error.log")"
+    sleep 0.5
+  fi
+  E2E_URL=$NGINX_URL
+}
+
+e2e_point() {  # DIR: BINARY_BASE of DIR/downloader.ini at the server's folder of DIR
+  local rel=${1#"$E2E_ROOT"}
+  sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$E2E_URL$rel/\r|" "$1/downloader.ini"
+}
+
+e2e_forget() {
+  remove_service Tidewell
+  local k
+  for k in 'HKLM\Software\Quorvan Labs' 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' \
+           'HKLM\Software\JavaSoft'; do
+    wine_run 30 reg delete "$k" /f /reg:64 </dev/null >/dev/null 2>&1 || true
+    wine_run 30 reg delete "$k" /f /reg:32 </dev/null >/dev/null 2>&1 || true
+  done
+  rm -rf "$E2E_INST" "$WINEPREFIX/drive_c/Program Files/Java/jre-standin" \
+         "$WINEPREFIX/drive_c/Program Files (x86)/Java/jre-standin"
+  find "$WINEPREFIX/drive_c" -type d -name 'Tidewell Web Calendar' -prune -exec rm -rf {} + 2>/dev/null || true
+}
+
+e2e_browser() {
+  local key='HKCR\http\shell\open\command'
+  mkdir -p "$TEST_TMP/browser"
+  cp "$W64/standin_tomcat7w.exe" "$TEST_TMP/browser/browser.exe"
+  E2E_BROWSER_ARGS=$TEST_TMP/browser/browser.args
+  wine_run 30 reg query "$key" /ve 2>/dev/null | tr -d '\r' | awk '/REG_SZ/ {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print}' \
+    > "$TEST_TMP/browser/old"
+  wine_run 30 reg add "$key" /ve /d "\"$(winpath "$TEST_TMP/browser/browser.exe")\" \"%1\"" /f >/dev/null
+  on_exit "wine_run 30 reg add '$key' /ve /d \"\$(cat '$TEST_TMP/browser/old')\" /f >/dev/null 2>&1"
+}
+
+e2e_start() {  # ARGS...: Tidestart.exe in the background (not through wine_run: $! must be timeout itself)
+  timeout --kill-after=5 300 "$WINE64" "$E2E_EXE" "$@" </dev/null >"$TEST_TMP/tidestart.out" 2>&1 &
+  E2E_PID=$!
+  on_exit "kill $E2E_PID 2>/dev/null"
+  e2e_R window --title "$E2E_TITLE" --until "enabled:&Cancel" --timeout 90 > "$TEST_TMP/shown.txt" ||
+    fail "the window did not come up: $(cat "$TEST_TMP/tidestart.out")"
+}
+
+e2e_watch() {
+  E2E_WATCH=$TEST_TMP/watch.$(e2e_ms).log
+  timeout 280 "$WINE64" "$E2E_ROBOT" watch --title "$E2E_TITLE" --timeout 270 </dev/null >"$E2E_WATCH" 2>&1 &
+  on_exit "kill $! 2>/dev/null"
+  local i
+  for i in $(seq 1 100); do grep -q '|status|' "$E2E_WATCH" 2>/dev/null && return 0; sleep 0.1; done
+  fail "the robot does not watch the window: $(cat "$E2E_WATCH")"
+}
+
+# Waits (at most S seconds) until the watch log holds a line matching the
+# extended regular expression RE; prints that line.
+e2e_wait_watch() {  # RE S
+  local i
+  for i in $(seq 1 $(( $2 * 20 ))); do
+    tr -d '\r' < "$E2E_WATCH" | grep -E -m1 "$1" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+e2e_shot() {  # NAME DIR
+  local g
+  g=$(e2e_R window --title "$E2E_TITLE" | head -1 | awk -F'|' '{split($4, r, ","); printf "%dx%d+%d+%d", r[3], r[4], r[1], r[2]}')
+  sleep 0.15  # let the last paint reach the screen
+  import -window root -crop "$g" +repage "$2/$1.png" || fail "no screenshot $1"
+}
+
+# When each stage label turned bold, read from its width: the window sizes
+# each label to its text in its font, and bold Tahoma is wider. A label is
+# bold while it is wider than the narrowest it has been; "Analyzing System"
+# is bold already while hidden, before the click (a negative time).
+e2e_bold_times() {  # CLICK_MS
+  tr -d '\r' < "$E2E_WATCH" | awk -F'|' -v click="$1" -v names="$(printf '%s|' "${E2E_STAGES[@]}")" '
+    BEGIN { n = split(names, st, "|") - 1; for (i = 1; i <= n; i++) idx[st[i]] = i }
+    $2 == "control" && ($4 in idx) { k++; t[k] = $1; s[k] = idx[$4]; w[k] = $5; v[k] = $6
+      if (!(s[k] in min) || $5 < min[s[k]]) min[s[k]] = $5 }
+    END { for (j = 1; j <= k; j++) if (w[j] > min[s[j]] && !(s[j] in done)) {
+            done[s[j]] = 1; printf "%d|%.1f\n", s[j], (t[j] - click) / 1000 } }'
+}
+
+# The status line's texts in order, each with its time since CLICK_MS.
+e2e_status_texts() {  # CLICK_MS
+  tr -d '\r' < "$E2E_WATCH" | awk -F'|' -v click="$1" '$2 == "status" && $3 != "" { printf "%.1f|%s\n", ($1 - click) / 1000, $3 }'
+}
