@@ -93,7 +93,7 @@ void WriteIsapiRedirectConfig(int ajpPort) {
 // search ends there instead of probing the wrong one.
 int FindFreePort(int first, int step) {
     for (int port = first; port >= 1 && port <= kLastPort; port += step) {
-        if (!PortAnswering(port)) return port;
+        if (!PortAnswering(port, kPortChoiceTimeoutMs)) return port;
         if (step <= 0) break;
     }
     return kNoFreePort;
@@ -104,7 +104,7 @@ int ChooseShutdownPort() { return FindFreePort(kStockShutdownPort, 10); }
 int ChooseAjpPort() { return FindFreePort(kStockAjpPort, 10); }
 
 int ChooseHttpPort() {
-    int port = PortAnswering(80) ? FindFreePort(kStockHttpPort, 1000) : 80;
+    int port = PortAnswering(80, kPortChoiceTimeoutMs) ? FindFreePort(kStockHttpPort, 1000) : 80;
     if (port != kNoFreePort) WriteSetting(L"Port", IntToStr(port));
     return port;
 }

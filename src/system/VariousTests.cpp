@@ -46,9 +46,9 @@ std::wstring CommandInterpreterPath() {
     return platform::Env().Variable(L"ComSpec");
 }
 
-bool PortAnswering(int port) {
+bool PortAnswering(int port, uint32_t timeoutMs) {
     if (port <= 0 || port > 65535) return false;
-    return platform::Net().ConnectLocal(port, kPortProbeTimeoutMs);
+    return platform::Net().ConnectLocal(port, timeoutMs);
 }
 
 int ServerPort() {

@@ -34,10 +34,15 @@ std::wstring CommandInterpreterPath();
 // which retries it, and a local firewall that drops the attempt would hold
 // the window for the system's 20-odd seconds of retries.
 constexpr uint32_t kPortProbeTimeoutMs = 250;
+// The probes that choose the server's ports are asked once per installation,
+// where a busy port taken for free costs a server that can never start: a
+// slow answer (a loaded machine) must not read as "free", so they wait
+// longer.
+constexpr uint32_t kPortChoiceTimeoutMs = 2000;
 // True when a TCP connection to 127.0.0.1 on port is accepted within
-// kPortProbeTimeoutMs, whatever the listener speaks. Nothing is sent. Any
-// failure means false. Keeps no state: probes may run on several threads.
-bool PortAnswering(int port);
+// timeoutMs, whatever the listener speaks. Nothing is sent. Any failure
+// means false. Keeps no state: probes may run on several threads.
+bool PortAnswering(int port, uint32_t timeoutMs = kPortProbeTimeoutMs);
 // The "Port" setting as a decimal number, 8080 when empty. Throws
 // ConvertError when it is not a number.
 int ServerPort();

@@ -9,6 +9,7 @@
 
 #include "core/InstallInfo.h"
 #include "install/tomcat_setup.h"
+#include "system/VariousTests.h"
 #include "platform/fake/fake_system.h"
 #include "platform/net.h"
 #include "release_fixture.h"
@@ -25,8 +26,10 @@ class BusyPorts : public platform::Network {
 public:
     std::function<bool(int)> busy = [](int) { return false; };
     std::vector<int> probed;
-    bool ConnectLocal(int port, uint32_t) override {
+    std::vector<uint32_t> waited;
+    bool ConnectLocal(int port, uint32_t timeoutMs) override {
         probed.push_back(port);
+        waited.push_back(timeoutMs);
         return busy(port);
     }
 };
@@ -111,11 +114,14 @@ TEST_F(TomcatSetupTest, PortsFollowTheirSeriesAndTheHttpPortIsStored) {
         WriteSetting(L"Port", L"");
         net.busy = r.busy;
         net.probed.clear();
+        net.waited.clear();
         EXPECT_EQ(ChooseShutdownPort(), r.shutdown);
         EXPECT_EQ(ChooseAjpPort(), r.ajp);
         EXPECT_EQ(ChooseHttpPort(), r.http);
         EXPECT_EQ(ReadSetting(L"Port"), r.setting);
         EXPECT_LE(*std::max_element(net.probed.begin(), net.probed.end()), kLastPort);
+        // A slow answer on a loaded machine must not read as a free port.
+        EXPECT_EQ(*std::min_element(net.waited.begin(), net.waited.end()), kPortChoiceTimeoutMs);
     }
 }
 
