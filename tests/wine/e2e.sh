@@ -2,7 +2,8 @@
 # build) under Wine, driven by the robot as a person would: unusable paths
 # refused with nothing saved, then one installation from a stand-in
 # release served by nginx with ports 80 and 8080 busy, so the browser is
-# asked for port 9080.
+# asked for port 9080; then a second run against a release in which only
+# TW changed, with something already answering on the server's port.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -62,6 +63,7 @@ for i in $(seq 1 50); do grep -q ready "$TEST_TMP/listen.out" && break; sleep 0.
 held 80 && held 8080 || fail "ports 80 and 8080 could not be made busy: $(cat "$TEST_TMP/listen.out")"
 held 9080 && fail "port 9080 is held by another process"
 
+# --- the whole installation, the server on 9080 --------------------------
 agree_and_type 'C:\Tidewell\'
 e2e_watch
 t_click=$(e2e_ms)
@@ -76,3 +78,57 @@ e2e_status_texts "$t_click" | grep -qx '[0-9.]*|Waiting 1 seconds for Tidewell t
 page=$(curl -s --max-time 10 --noproxy '*' http://127.0.0.1:9080/calendar/) || true
 echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page on 9080: '$page'"
 pass "ports 80 and 8080 busy: installed from the window in $(( ($(e2e_ms) - t_click) / 1000 )) s, stage labels bold in order, \"Waiting 1 seconds for Tidewell to Start...\", the browser asked for $url, curl gets Tidewell 4.2.1 there"
+
+# --- a second run against a release in which only TW changed, while ---------
+# something already answers on the server's port: only the application is
+# fetched and installed, its migration runs, the old folder and the service
+# stay; "Tomcat Running?" instead of a countdown, and no browser.
+rel2=$served/release2
+cp -a "$rel" "$rel2"
+rm -f "$rel2"/tidewell-*.zip
+make_tw_archive "$rel2" 4.3.0
+sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
+"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
+e2e_point "$rel2"
+wine_run 30 sc stop Tidewell </dev/null >/dev/null 2>&1 || fail "the service does not stop"
+for i in $(seq 1 100); do held 9080 || break; sleep 0.2; done
+held 9080 && fail "the stopped service still answers on 9080"
+python3 - 9080 <<'PY' >"$TEST_TMP/listen2.out" 2>&1 &
+import socket, sys
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(16)
+print("ready", flush=True)
+while True:
+    c, _ = s.accept(); c.close()
+PY
+on_exit "kill $! 2>/dev/null"
+for i in $(seq 1 50); do grep -q ready "$TEST_TMP/listen2.out" && break; sleep 0.1; done
+held 9080 || fail "nothing answers on 9080: $(cat "$TEST_TMP/listen2.out")"
+cp "$W64/standin_jre_setup.exe" "$E2E_INST/java.exe"   # the migration's java records into java.args beside it
+rm -f "$E2E_INST/java.args" "$E2E_BROWSER_ARGS"
+log_from=$(( $(wc -l < "$NGINX_ACCESS_LOG") + 1 ))
+WINEPATH='C:\Tidewell' e2e_start /i "$NGINX_URL/release2/downloader.ini"
+agree_and_type 'C:\Tidewell\'
+e2e_watch
+t_click=$(e2e_ms)
+e2e_R click --title "$E2E_TITLE" --text "&Install" >/dev/null
+box=$(e2e_R expect --caption "Tomcat Running?" --timeout 60) || fail "no \"Tomcat Running?\" box: $(e2e_status_texts "$t_click")"
+[ "$box" = 'Tomcat Running?|Jakarta Tomcat appears to be running already.\n\nIf not, check to see if another application is using port 8080.|information' ] ||
+  fail "the box: $box"
+e2e_R window --title "$E2E_TITLE" --until "enabled:&Uninstall" --timeout 30 >/dev/null || fail "Uninstall not enabled"
+sleep 2  # a countdown would have ticked by now
+texts=$(e2e_status_texts "$t_click")
+echo "$texts" | grep -q 'Waiting' && fail "a countdown ran: $texts"
+e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
+wait "$E2E_PID" || fail "Tidestart.exe ended with $?"
+[ ! -e "$E2E_BROWSER_ARGS" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS")"
+fetched=$(tail -n +"$log_from" "$NGINX_ACCESS_LOG" | grep -o '"GET [^ ]*' | cut -c6- | tr '\n' ' ')
+[ "$fetched" = "/release2/downloader.ini /release2/tidewell-4.3.0.zip " ] || fail "fetched in the second run: $fetched"
+[ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" = 4.3.0 ] || fail "Version not 4.3.0"
+[ -f "$E2E_INST/tidewell-4.3.0/index.html" ] || fail "tidewell-4.3.0 not unpacked"
+[ -f "$E2E_INST/tidewell-4.2.1/index.html" ] || fail "the folder of 4.2.1 is gone"
+tr -d '\r' < "$E2E_INST/java.args" 2>/dev/null | grep -qxF -- '-cp ..\lib\tidewell.jar;..\classes com.quorvanlabs.tidewell.support.update.WinUpdate "C:\Tidewell\tidewell-4.2.1" "C:\Tidewell\tidewell-4.3.0"' ||
+  fail "the migration's java did not run: $(cat "$E2E_INST/java.args" 2>&1)"
+wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 || fail "the service is gone"
+[ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ServiceInstalled)" = Y ] || fail "ServiceInstalled not Y"
+pass "second run, only TW changed (4.2.1 to 4.3.0), something answering on 9080: fetched only $fetched; Version 4.3.0, the migration ran (java.args: WinUpdate from tidewell-4.2.1 to tidewell-4.3.0), tidewell-4.2.1 kept, the service kept (sc query, ServiceInstalled Y); \"Tomcat Running?\" with the information icon, Uninstall enabled, no \"Waiting\" in the status line, no browser"

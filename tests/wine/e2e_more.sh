@@ -1,0 +1,90 @@
+# A whole installation through the real main window (Tidestart.exe, x86_64
+# build) under Wine, driven by the robot, cancelled while the server base
+# downloads (that one file served slowly, ports 80 and 8080 held): what
+# arrived is installed, the configuration and shortcut steps run, and
+# Uninstall is enabled.
+source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
+source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
+source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
+source "$TIDE_SOURCE_DIR/tests/wine/harness/e2e.sh"
+for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe"; do
+  [ -f "$f" ] || { echo "skipped: $f not built"; exit 77; }
+done
+start_wine_desktop
+held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+served=$TEST_TMP/served
+rel=$served/release
+e2e_release "$rel" 4.2.1 x64
+e2e_serve "$served"
+e2e_point "$rel"
+manifest=$NGINX_URL/release/downloader.ini
+e2e_forget
+on_exit e2e_forget
+e2e_browser
+
+agree_and_type() {  # PATH
+  e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." >/dev/null
+  e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
+  e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
+}
+
+e2e_start /i "$manifest"
+# --- ports 80 and 8080 busy: the server gets 9080 ----------------------------
+python3 - 80 8080 <<'PY' >"$TEST_TMP/listen.out" 2>&1 &
+import select, socket, sys
+socks = []
+for p in map(int, sys.argv[1:]):
+    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try: s.bind(("127.0.0.1", p)); s.listen(16); socks.append(s)
+    except OSError as e: print(f"port {p}: {e}", flush=True)
+print("ready", flush=True)
+while socks:
+    for s in select.select(socks, [], [])[0]:
+        c, _ = s.accept(); c.close()
+PY
+on_exit "kill $! 2>/dev/null"
+for i in $(seq 1 50); do grep -q ready "$TEST_TMP/listen.out" && break; sleep 0.1; done
+held 80 && held 8080 || fail "ports 80 and 8080 could not be made busy: $(cat "$TEST_TMP/listen.out")"
+held 9080 && fail "port 9080 is held by another process"
+
+# --- Cancel while the server base downloads: what arrived is installed -----
+# Only catalina_base.zip (the third component) is served slowly, so the
+# runtime installer and UNZIP.EXE arrive and the server base does not.
+nginx_slow() {  # [URL-PATH RATE]: that one file slowed, or none
+  local d; d=$(dirname "$NGINX_ACCESS_LOG")
+  sed -i '/^    location = /d' "$d/nginx.conf"
+  [ -z "${1:-}" ] || sed -i "s|^    access_log .*|&\n    location = $1 { limit_rate $2; }|" "$d/nginx.conf"
+  /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -s reload 2>>"$d/error.log" || fail "nginx reload: $(cat "$d/error.log")"
+  sleep 0.5
+}
+nginx_slow /release/catalina_base.zip 200
+agree_and_type 'C:\Tidewell\'
+e2e_watch
+t_click=$(e2e_ms)
+e2e_R click --title "$E2E_TITLE" --text "&Install" >/dev/null
+for i in $(seq 1 300); do grep -q 'GET /release/UNZIP.EXE HTTP[^"]*" 200' "$NGINX_ACCESS_LOG" && break; sleep 0.1; done
+grep -q 'GET /release/UNZIP.EXE' "$NGINX_ACCESS_LOG" || fail "UNZIP.EXE not fetched: $(cat "$NGINX_ACCESS_LOG")"
+e2e_wait_watch '\|status\|.*catalina_base' 20 >/dev/null || fail "the server base does not download: $(e2e_status_texts "$t_click")"
+e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
+boxes=""
+for c in "Notice" "Tomcat Running?"; do  # 8080 is held
+  b=$(e2e_R expect --caption "$c" --timeout 60) || fail "no \"$c\" box after Cancel: $(e2e_status_texts "$t_click")"
+  boxes+="$b"$'\n'
+done
+e2e_R window --title "$E2E_TITLE" --until "enabled:&Uninstall" --timeout 30 >/dev/null || fail "Uninstall not enabled after Cancel"
+texts=$(e2e_status_texts "$t_click" | cut -d'|' -f2-)
+for t in "Download aborted" "Configuring System" "Starting Apache Tomcat"; do
+  echo "$texts" | grep -qxF "$t" || fail "no status \"$t\" after Cancel: $texts"
+done
+order=$(e2e_bold_times "$t_click" | cut -d'|' -f1 | tr -d '\n')
+[ "$order" = 12345 ] || fail "stage labels bold in order 1..5 after Cancel: '$order'"
+[ -f "$E2E_INST/UNZIP.EXE" ] || fail "UNZIP.EXE not in the install directory"
+[ -n "$(reg_query 64 'HKLM\Software\JavaSoft\Java Runtime Environment' CurrentVersion)" ] || fail "the runtime installer did not run"
+[ ! -e "$E2E_INST/TCBase" ] && [ -z "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" ] ||
+  fail "a component that had not arrived was installed: $(ls "$E2E_INST")"
+[ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ShortcutsOffered)" = Y ] || fail "ShortcutsOffered not Y after Cancel"
+e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
+wait "$E2E_PID" || fail "Tidestart.exe ended with $? after Cancel"
+pass "Cancel while catalina_base.zip downloads: \"Download aborted\", the runtime installer ran and UNZIP.EXE is there, no server base and no Version; then $(echo "$texts" | grep -xE 'Configuring System|Starting Apache Tomcat' | tr '\n' ',' ) the boxes: $(echo "$boxes" | tr '\n' ' '), ShortcutsOffered Y, Uninstall enabled (read by the robot), Cancel closes the window"
+
