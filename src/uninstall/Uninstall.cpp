@@ -229,7 +229,11 @@ void RemoveDirectoryTree(const std::wstring& folder, bool toRecycleBin) {
 }
 
 bool RunUninstall(TStatusBar* sb) {
-    gStatus = sb;
+    // The status line belongs to the caller: it is forgotten on return.
+    struct StatusScope {
+        explicit StatusScope(TStatusBar* s) { gStatus = s; }
+        ~StatusScope() { gStatus = nullptr; }
+    } scope(sb);
     const int answer = platform::ShowMessage(UninstallConfirmationText(InstallDirectory()), L"Uninstall Tidewell",
                                              platform::MbIcon::Stop, platform::MbButtons::OkCancelDefaultCancel);
     if (answer != platform::kIdOk) return false;
@@ -259,6 +263,7 @@ bool RunUninstall(TStatusBar* sb) {
 }
 
 void FinishUninstall() {
+    gStatus = nullptr;
     const std::vector<std::wstring> args = platform::Env().Arguments();
     if (args.size() < 4) return;
     const std::wstring& installer = args[2];
