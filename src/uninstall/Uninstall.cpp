@@ -240,6 +240,9 @@ bool RunUninstall(TStatusBar* sb) {
 
     const std::wstring dir = InstallDirectory();
     if (!CheckRemovableInstallDirectory(dir)) return false;
+    // Started from the window, the run has not fetched the manifest; the
+    // steps below (the service's shortcuts) read the one installed.
+    UseLocalManifest();
 
     UninstallStatus(L"Determining registry hive...");
     const HKEY hive = SettingsHive();

@@ -105,6 +105,14 @@ TEST_F(UninstallTest, FromInsideTheDirectoryStepsInOrderThenTheCopy) {
     EXPECT_FALSE(Exists(kFolder));
 }
 
+TEST_F(UninstallTest, FromTheWindowNeverFetchesTheManifest) {
+    m.Args({});  // the installer mode: the run has fetched nothing
+    ResetManifestFetchedForTest();
+    EXPECT_TRUE(RunUninstall(&status));
+    EXPECT_TRUE(ManifestFetchedThisRun());
+    EXPECT_TRUE(m.http.Requests().empty());
+}
+
 TEST_F(UninstallTest, FromOutsideDeletesTheDirectoryAndAnEmptyParent) {
     EXPECT_TRUE(RunUninstall(nullptr));
     EXPECT_TRUE(procs.Starts().empty());

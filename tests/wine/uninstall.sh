@@ -74,7 +74,7 @@ install() {
   local inst=$1 I
   I=$(winpath "$inst")
   wine_run 600 "$exe" /i "$manifest" "$I" </dev/null >"$TEST_TMP/install.out" 2>"$TEST_TMP/install.err" || true
-  grep -q '^closed=1' <(tr -d '\r' <"$TEST_TMP/install.out") || fail "installation into $I: $(tail -5 "$TEST_TMP/install.out")"
+  grep -q '^url=http' <(tr -d '\r' <"$TEST_TMP/install.out") || fail "installation into $I: $(cat "$TEST_TMP/install.out")"
   [ "$(wine_run 30 sc query Tidewell </dev/null 2>/dev/null | tr -d '\r' | awk '$1=="STATE" {print $4}')" = RUNNING ] \
     || fail "service not running after the installation"
   cp "$W64/Tidestart.exe" "$inst/Tidestart.EXE"
@@ -148,3 +148,80 @@ grep -qF '/ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" || fail "exi
 pfro=$(wine_run 30 reg query "$pending" /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r')
 echo "$pfro" | grep -qi 'Tideclean.EXE' || fail "no delayed deletion: $pfro"
 pass "/UNINSTALL accepted: service gone from sc query, ODBC keys, product, uninstall and synch keys gone in both views, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
+
+# --- 2. the Uninstall button of the main window -----------------------------
+inst="$TEST_TMP/inst2/Quorvan Labs/Tidewell"
+I=$(winpath "$inst")
+install "$inst"
+rm -rf "$XDG_DATA_HOME/Trash"
+# DEBUG set: the service removal says so in a box, and while it is up the
+# status line shows the step.
+DEBUG=1 wine_run 300 "$inst/Tidestart.EXE" </dev/null >"$TEST_TMP/window.out" 2>&1 &
+win=$!
+robot window --title "Tidewell Downloader" --until "enabled:Uninstall" --timeout 60 >"$TEST_TMP/frame.out" \
+  || fail "main window: $(cat "$TEST_TMP/frame.out")"
+robot click --title "Tidewell Downloader" --text "&Uninstall" >/dev/null || fail "click Uninstall"
+line=$(robot expect --caption "Uninstall Tidewell" --button OK --timeout 60) || fail "no confirmation: $line"
+[ "$line" = "${confirm//Z:\\tmp*\\inst\\/}" ] || [ "$line" = "$(echo "$confirm" | sed "s|inst\\\\Quorvan|inst2\\\\Quorvan|")" ] \
+  || fail "confirmation from the button: $line"
+# Screenshots of the window every 0.3 s until the service box is answered.
+( n=0; while [ ! -e "$TEST_TMP/answered" ] && [ $n -lt 200 ]; do
+    import -window root "$shots/shot-$(printf %03d $n).png" 2>/dev/null; n=$((n+1)); sleep 0.3; done ) &
+shooter=$!
+line=$(robot expect --caption Notice --button OK --timeout 100) || fail "no service-removal box: $line; $(cat "$TEST_TMP/window.out")"
+touch "$TEST_TMP/answered"; wait $shooter
+echo "$line"
+[ "$line" = "Notice|The service has been removed.|information" ] || fail "service box: $line"
+last=$(ls "$shots"/shot-*.png | tail -1)
+cp "$last" "$shots/uninstall_button_status.png"
+echo "screenshot: $shots/uninstall_button_status.png ($(ls "$shots"/shot-*.png | wc -l) taken, the last while the box was up)"
+for i in $(seq 1 120); do kill -0 $win 2>/dev/null || break; sleep 0.5; done
+kill -0 $win 2>/dev/null && fail "the window did not close"
+removed "$inst"
+pass "Uninstall button: confirmation with OK, the steps with the status line (screenshot), everything removed as by /UNINSTALL, the window closed"
+
+# --- 3. from outside the install directory: no copy, deleted directly --------
+inst="$TEST_TMP/inst3/Quorvan Labs/Tidewell"
+install "$inst"
+echo other > "$TEST_TMP/inst3/Quorvan Labs/other.txt"
+rm -rf "$XDG_DATA_HOME/Trash" "$hosttemp/Tideclean.EXE"
+out=$(robot run --timeout 180 --answers OK -- "$(winpath "$W64/Tidestart.exe")" /UNINSTALL)
+echo "$out" | tail -1
+[ "$(echo "$out" | tail -1)" = "exit|0" ] || fail "outside run: $out"
+[ ! -e "$hosttemp/Tideclean.EXE" ] || fail "a copy was made"
+[ ! -e "$inst" ] || fail "install directory left"
+[ -f "$TEST_TMP/inst3/Quorvan Labs/other.txt" ] || fail "the containing folder with another file went"
+[ -f "$XDG_DATA_HOME/Trash/files/tidewell-4.2.1/data.txt" ] || fail "versioned folder not in the trash"
+pass "from outside: no Tideclean.EXE, the install directory deleted directly, its containing folder kept because it holds other.txt"
+
+# --- 4. refused folders: the box names each one, nothing is deleted -----------
+profile=$(wine_run 30 cmd /c echo %USERPROFILE% </dev/null 2>/dev/null | tr -d '\r')
+mkdir -p "$WINEPREFIX/drive_c/tide-uninstall-test/photos"
+echo keep > "$WINEPREFIX/drive_c/tide-uninstall-test/photos/a.jpg"
+listing() { (cd "$1" && find . -maxdepth 2 -printf '%p %s\n' 2>/dev/null | sort); }
+hostof() { wine_run 30 winepath -u "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+refused() {  # dir, how: the robot's line and the listing before and after
+  local dir=$1 b a out host
+  host=$(hostof "$dir")
+  [ -d "$host" ] || fail "no $host for $dir"
+  b=$(listing "$host")
+  shift
+  out=$(robot run --timeout 120 --answers OK,OK "$@")
+  a=$(listing "$host")
+  echo "$out" | grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
+    || fail "refusal of $dir: $out"
+  [ "$b" = "$a" ] && [ -n "$b" ] || fail "$dir changed: $(diff <(echo "$b") <(echo "$a"))"
+}
+install "$TEST_TMP/inst4/Tidewell"
+snap_before=$(snapshot "$TEST_TMP/inst4/Tidewell")
+for d in 'C:\' 'C:\Program Files\' "$profile\\" 'C:\tide-uninstall-test\photos\'; do
+  wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Tidewell' /v AppPath /d "$d" /f /reg:64 >/dev/null
+  refused "$d" -- "$(winpath "$TEST_TMP/inst4/Tidewell/Tidestart.EXE")" /UNINSTALL
+done
+wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Tidewell' /v AppPath /d "$(winpath "$TEST_TMP/inst4/Tidewell")\\" /f /reg:64 >/dev/null
+[ "$snap_before" = "$(snapshot "$TEST_TMP/inst4/Tidewell")" ] || fail "a refused /UNINSTALL changed the installation"
+pass "/UNINSTALL with AppPath C:\\, C:\\Program Files\\, $profile\\ and a folder without the installation's files: refused in a Notice box naming it, nothing changed (listings, registry, service)"
+for d in "$profile\\" 'C:\users\' 'C:\' 'C:\windows\' 'C:\tide-uninstall-test\photos\'; do
+  refused "$d" -- "$(winpath "$W64/Tidestart.exe")" /douninstall x "$d"
+done
+pass "/douninstall by hand with the profile folder, the profiles folder, C:\\, the Windows folder and a folder without the installation's files: refused, left intact"
