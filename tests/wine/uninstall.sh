@@ -136,6 +136,19 @@ after=$(snapshot "$inst")
 echo "$before" | grep -q RUNNING || fail "snapshot without the service: $before"
 pass "/UNINSTALL declined: the box (caption, text, stop icon; Cancel pressed), listing and reg query before and after equal ($(echo "$before" | wc -l) lines)"
 
+# The box's buttons and its default: Enter presses Cancel.
+wine_run 120 "$inst/Tidestart.EXE" /UNINSTALL </dev/null >/dev/null 2>&1 &
+boxpid=$!
+listing=$(robot window --title "Uninstall Tidewell" --timeout 60) || fail "no confirmation box: $listing"
+buttons=$(echo "$listing" | awk -F'|' '$1=="control" && $3=="Button" {print $4}' | tr '\n' ',')
+[ "$buttons" = "OK,Cancel," ] || fail "buttons of the box: $listing"
+echo "$listing" | grep -qx 'focus|Cancel' || fail "Cancel is not the default: $listing"
+robot key --title "Uninstall Tidewell" enter >/dev/null || fail "Enter not sent"
+for i in $(seq 1 60); do kill -0 $boxpid 2>/dev/null || break; sleep 0.5; done
+kill -0 $boxpid 2>/dev/null && fail "Enter did not close the box"
+[ "$before" = "$(snapshot "$inst")" ] || fail "Enter in the box changed something"
+pass "the box has OK and Cancel, the focus on Cancel; Enter declines and nothing changes"
+
 rm -f "$TEST_TMP/browser/java.args"
 out=$(robot run --timeout 180 --answers OK --command-line "$cmdline")
 echo "$out"
