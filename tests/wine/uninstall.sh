@@ -67,6 +67,8 @@ on_exit "wine_run 30 reg add '${http_cmd/http/https}' /ve /d \"\$(cat '$TEST_TMP
 wine_run 30 reg add "${http_cmd/http/https}" /ve /d "\"$(winpath "$TEST_TMP/browser/java.exe")\" \"%1\"" /f >/dev/null
 wintemp=$(wine_run 30 cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
 hosttemp=$(wine_run 30 winepath -u "$wintemp" </dev/null 2>/dev/null | tr -d '\r')
+[ -n "$hosttemp" ] && [ -d "$hosttemp" ] || fail "no temporary folder: '$wintemp'"
+on_exit "rm -f '$hosttemp/Tideclean.EXE'"
 
 # install DIR: the real install steps into DIR, then the product as the
 # installer copy, and the keys of an older installation planted.
