@@ -11,13 +11,17 @@
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "ui/frmNewMain.h"
+#include "uninstall/Uninstall.h"
 
 namespace tide {
 
 ModeHandlers DefaultModeHandlers() {
     ModeHandlers h;
     h.testIni = VerifyManifestFiles;
+    h.uninstall = [] { RunUninstall(nullptr); };
+    h.doUninstall = FinishUninstall;
     h.installer = [] {
+        SetUninstallRunner(RunUninstall);
         TfrmNewMainForm form;
         form.Show();
         platform::Env().RunMessageLoop();

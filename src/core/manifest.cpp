@@ -106,6 +106,7 @@ int32_t ComponentFileSize(const std::wstring& section) {
 }
 
 bool ManifestFetchedThisRun() { return gFetched.load(); }
+void UseLocalManifest() { gFetched.store(true); }
 void ResetManifestFetchedForTest() { gFetched.store(false); }
 
 }  // namespace tide

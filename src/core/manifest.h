@@ -77,6 +77,10 @@ int32_t ParseComponentFileSize(const std::wstring& section, const std::wstring& 
 
 // Whether this run has fetched the manifest (or decided not to).
 bool ManifestFetchedThisRun();
+// From now on in this run every lookup reads the manifest already in the
+// install directory, as an uninstall run does: removing an installation
+// never goes to the download server.
+void UseLocalManifest();
 // Tests only: forget the fetch, as at the start of a new run.
 void ResetManifestFetchedForTest();
 

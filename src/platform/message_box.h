@@ -11,7 +11,8 @@
 namespace tide::platform {
 
 enum class MbIcon { None, Warning, Information, Error, Stop };
-enum class MbButtons { Ok, OkCancel, YesNo, YesNoCancel };
+// OkCancelDefaultCancel: OK and Cancel, Cancel being the default button.
+enum class MbButtons { Ok, OkCancel, YesNo, YesNoCancel, OkCancelDefaultCancel };
 // Button identifiers as the window system returns them.
 enum MbResult : int { kMbFailed = 0, kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 

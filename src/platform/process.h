@@ -16,6 +16,7 @@ namespace tide::platform {
 constexpr uint32_t kCreateNewConsole = 0x00000010;
 constexpr uint32_t kDetachedProcess = 0x00000008;
 constexpr uint32_t kCreateNoWindow = 0x08000000;
+constexpr uint32_t kCreateNewProcessGroup = 0x00000200;
 
 struct ProcessStart {
     // Program path; none: the program is the first word of commandLine.

@@ -62,6 +62,7 @@ public:
             case MbButtons::OkCancel: flags |= MB_OKCANCEL; break;
             case MbButtons::YesNo: flags |= MB_YESNO; break;
             case MbButtons::YesNoCancel: flags |= MB_YESNOCANCEL; break;
+            case MbButtons::OkCancelDefaultCancel: flags |= MB_OKCANCEL | MB_DEFBUTTON2; break;
         }
         switch (icon) {
             case MbIcon::None: break;
