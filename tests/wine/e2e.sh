@@ -70,6 +70,7 @@ t_click=$(e2e_ms)
 e2e_R click --title "$E2E_TITLE" --text "&Install" >/dev/null
 wait "$E2E_PID" || fail "Tidestart.exe ended with $?"
 url=http://localhost:9080/calendar/
+e2e_browser_wait 10
 [ "$(tr -d '\r"' < "$E2E_BROWSER_ARGS" 2>/dev/null)" = "$url" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS" 2>&1); status line: $(e2e_status_texts "$t_click" | tr '\n' ' '); program: $(tail -5 "$TEST_TMP/tidestart.out"); install dir: $(ls "$E2E_INST" 2>&1 | tr '\n' ' '); requests: $(grep -c GET "$NGINX_ACCESS_LOG") $(tail -3 "$NGINX_ACCESS_LOG")"
 order=$(e2e_bold_times "$t_click" | cut -d'|' -f1 | tr -d '\n')
 [ "$order" = 12345 ] || fail "stage labels bold in order 1..5: '$order'"

@@ -152,6 +152,7 @@ grep -q 'status line: Waiting 1 seconds for Tidewell to Start\.\.\.' "$TEST_TMP/
 port=$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Port)
 url="http://localhost:$port/calendar/"
 [ "$port" = 80 ] && url="http://localhost/calendar/"
+e2e_browser_wait 10
 grep -qF "$url" "$E2E_BROWSER_ARGS" 2>/dev/null || fail "the browser was not asked to open $url: $(cat "$E2E_BROWSER_ARGS" 2>&1)"
 # The components of this machine's list (x86 or x64 ones): each one intact.
 got=0

@@ -48,6 +48,14 @@ e2e_point() {  # DIR: BINARY_BASE of DIR/downloader.ini at the server's folder o
   sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$E2E_URL$rel/\r|" "$1/downloader.ini"
 }
 
+# The shell starts the browser on its own: the program may end before the
+# recorder has written what it was asked. Waits for it (at most S seconds).
+e2e_browser_wait() {  # [S]
+  local i
+  for i in $(seq 1 $(( ${1:-10} * 10 ))); do [ -s "$E2E_BROWSER_ARGS" ] && return 0; sleep 0.1; done
+  return 1
+}
+
 e2e_forget() {
   remove_service Tidewell
   local k
