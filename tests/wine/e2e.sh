@@ -8,27 +8,7 @@ source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/e2e.sh"
-for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe"; do
-  [ -f "$f" ] || { echo "skipped: $f not built"; exit 77; }
-done
-start_wine_desktop
-held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
-served=$TEST_TMP/served
-rel=$served/release
-e2e_release "$rel" 4.2.1 x64
-e2e_serve "$served"
-e2e_point "$rel"
-manifest=$NGINX_URL/release/downloader.ini
-e2e_forget
-on_exit e2e_forget
-e2e_browser
-
-agree_and_type() {  # PATH
-  e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." >/dev/null
-  e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
-  e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
-}
+e2e_begin
 
 # --- unusable paths: the message, nothing saved, the window unchanged -------
 e2e_start /i "$manifest"

@@ -132,3 +132,32 @@ e2e_bold_times() {  # CLICK_MS
 e2e_status_texts() {  # CLICK_MS
   tr -d '\r' < "$E2E_WATCH" | awk -F'|' -v click="$1" '$2 == "status" && $3 != "" { printf "%.1f|%s\n", ($1 - click) / 1000, $3 }'
 }
+
+# The start of an end-to-end test: the programs it needs (else skipped), the
+# desktop, the stand-in release with Tidewell 4.2.1 served and pointed at
+# (sets served, rel, manifest), nothing left of an earlier installation
+# (again at the end), the stand-in browser.
+e2e_begin() {
+  local f
+  for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe"; do
+    [ -f "$f" ] || { echo "skipped: $f not built"; exit 77; }
+  done
+  start_wine_desktop
+  served=$TEST_TMP/served
+  rel=$served/release
+  e2e_release "$rel" 4.2.1 x64
+  e2e_serve "$served"
+  e2e_point "$rel"
+  manifest=$NGINX_URL/release/downloader.ini
+  e2e_forget
+  on_exit e2e_forget
+  e2e_browser
+}
+
+held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+agree_and_type() {  # PATH: agrees to the licence and types PATH into the path field
+  e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." >/dev/null
+  e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
+  e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
+}
