@@ -11,21 +11,7 @@ e2e_begin
 
 e2e_start /i "$manifest"
 # --- ports 80 and 8080 busy: the server gets 9080 ----------------------------
-python3 - 80 8080 <<'PY' >"$TEST_TMP/listen.out" 2>&1 &
-import select, socket, sys
-socks = []
-for p in map(int, sys.argv[1:]):
-    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try: s.bind(("127.0.0.1", p)); s.listen(16); socks.append(s)
-    except OSError as e: print(f"port {p}: {e}", flush=True)
-print("ready", flush=True)
-while socks:
-    for s in select.select(socks, [], [])[0]:
-        c, _ = s.accept(); c.close()
-PY
-on_exit "kill $! 2>/dev/null"
-for i in $(seq 1 50); do grep -q ready "$TEST_TMP/listen.out" && break; sleep 0.1; done
-held 80 && held 8080 || fail "ports 80 and 8080 could not be made busy: $(cat "$TEST_TMP/listen.out")"
+hold_ports 80 8080
 held 9080 && fail "port 9080 is held by another process"
 
 # --- Cancel while the server base downloads: what arrived is installed -----

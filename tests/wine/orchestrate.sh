@@ -23,11 +23,7 @@ $out"; }
 # --- the release: stand-in server distribution plus Tidewell 4.2.1 ----------
 served=$TEST_TMP/served
 rel=$served/release
-mkdir -p "$rel"
-make_standin_release "$rel" x64
-make_tw_archive "$rel" 4.2.1
-printf '%s\r\n' '' '[TW]' 'FILE_NAME=tidewell-4.2.1.zip' 'FILE_VERSION=4.2.1' >> "$rel/downloader.ini"
-"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel/downloader.ini" "$rel" >/dev/null || fail "manifest not completed"
+make_tidewell_release "$rel" 4.2.1 x64
 start_nginx "$served"
 sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
 manifest=$NGINX_URL/release/downloader.ini

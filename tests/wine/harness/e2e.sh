@@ -22,14 +22,7 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 e2e_R() { wine_run 60 "$E2E_ROBOT" "$@" | tr -d '\r'; }
 e2e_ms() { date +%s%3N; }
 
-e2e_release() {  # DIR VERSION [ARCH]
-  local dir=$1
-  mkdir -p "$dir"
-  make_standin_release "$dir" ${3:+"$3"}
-  make_tw_archive "$dir" "$2"
-  printf '%s\r\n' '' '[TW]' "FILE_NAME=tidewell-$2.zip" "FILE_VERSION=$2" >> "$dir/downloader.ini"
-  "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$dir/downloader.ini" "$dir" >/dev/null || fail "manifest of $dir not completed"
-}
+e2e_release() { make_tidewell_release "$@"; }
 
 e2e_serve() {  # ROOT [RATE]
   start_nginx "$1"
@@ -160,4 +153,25 @@ agree_and_type() {  # PATH: agrees to the licence and types PATH into the path f
   e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." >/dev/null
   e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
   e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
+}
+
+# hold_ports PORT...: something accepting (and closing) every connection on
+# 127.0.0.1 at each port until the test ends; fails when one cannot be held.
+hold_ports() {
+  local out=$TEST_TMP/hold.$$.$RANDOM i p
+  python3 - "$@" <<'PY' >"$out" 2>&1 &
+import select, socket, sys
+socks = []
+for p in map(int, sys.argv[1:]):
+    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try: s.bind(("127.0.0.1", p)); s.listen(16); socks.append(s)
+    except OSError as e: print(f"port {p}: {e}", flush=True)
+print("ready", flush=True)
+while socks:
+    for s in select.select(socks, [], [])[0]:
+        c, _ = s.accept(); c.close()
+PY
+  on_exit "kill $! 2>/dev/null"
+  for i in $(seq 1 50); do grep -q ready "$out" && break; sleep 0.1; done
+  for p in "$@"; do held "$p" || fail "port $p could not be made busy: $(cat "$out")"; done
 }

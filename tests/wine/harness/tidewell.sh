@@ -14,3 +14,15 @@ make_tw_installed() {
   bash "$TIDE_SOURCE_DIR/tools/fixtures/tidewell/make_tw.sh" --installed "$2" "$1" ${3:+"$3"} >"$1.tw.log" 2>&1 \
     || fail "Tidewell $2 folder not made: $(cat "$1.tw.log")"
 }
+
+# make_tidewell_release DIR VERSION [ARCH]: the stand-in release plus the
+# Tidewell VERSION archive as component TW, manifest completed with
+# tiderelease make-manifest.
+make_tidewell_release() {
+  local dir=$1
+  mkdir -p "$dir"
+  make_standin_release "$dir" ${3:+"$3"}
+  make_tw_archive "$dir" "$2"
+  printf '%s\r\n' '' '[TW]' "FILE_NAME=tidewell-$2.zip" "FILE_VERSION=$2" >> "$dir/downloader.ini"
+  "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$dir/downloader.ini" "$dir" >/dev/null || fail "manifest of $dir not completed"
+}
