@@ -37,19 +37,19 @@ struct PixelRect {
     int left = 0, top = 0, width = 0, height = 0;
 };
 
-struct FontSpec {
+struct FontChoice {
     std::wstring face;
     int pixelHeight = 0;  // character height in device pixels
     bool bold = false;
     bool underline = false;
 };
 
-struct ControlSpec {
+struct ControlLayout {
     int id = 0;  // unique in its frame; 2 is the control that Escape presses
     ControlKind kind = ControlKind::Label;
     std::wstring text;
     PixelRect rect;  // in the frame's client area
-    FontSpec font;
+    FontChoice font;
     // Text colour as 0xRRGGBB; -1 for the system's colour of the kind.
     int32_t textRgb = -1;
     bool visible = true;
@@ -57,7 +57,7 @@ struct ControlSpec {
     bool tabStop = false;  // reached by Tab, in the order the controls were added
 };
 
-struct FrameSpec {
+struct FrameLayout {
     std::wstring caption;
     int clientWidth = 0, clientHeight = 0;  // device pixels
     int iconResource = 0;                   // icon of the program's own resources, 0 for none
@@ -95,7 +95,7 @@ public:
     virtual ~WindowSystem() = default;
     // Creates the frame hidden; 0 when it cannot be created (no display).
     // events must outlive the frame.
-    virtual FrameHandle CreateFrame(const FrameSpec& spec, WindowEvents* events) = 0;
+    virtual FrameHandle CreateFrame(const FrameLayout& layout, WindowEvents* events) = 0;
     // Dots per inch of the monitor the frame is on (96 when unknown).
     virtual int Dpi(FrameHandle frame) = 0;
     // Resizes the client area (device pixels), keeping the frame centred
@@ -112,14 +112,14 @@ public:
 
     // Size of text in a font, as a label shows it ("&" marks the underlined
     // letter and takes no room).
-    virtual void MeasureText(FrameHandle frame, const std::wstring& text, const FontSpec& font, int& width,
+    virtual void MeasureText(FrameHandle frame, const std::wstring& text, const FontChoice& font, int& width,
                              int& height) = 0;
 
-    virtual void AddControl(FrameHandle frame, const ControlSpec& spec) = 0;
+    virtual void AddControl(FrameHandle frame, const ControlLayout& layout) = 0;
     virtual void SetText(FrameHandle frame, int id, const std::wstring& text) = 0;
     virtual std::wstring Text(FrameHandle frame, int id) = 0;
     virtual void SetRect(FrameHandle frame, int id, const PixelRect& rect) = 0;
-    virtual void SetFont(FrameHandle frame, int id, const FontSpec& font) = 0;
+    virtual void SetFont(FrameHandle frame, int id, const FontChoice& font) = 0;
     virtual void SetVisible(FrameHandle frame, int id, bool visible) = 0;
     virtual void SetEnabled(FrameHandle frame, int id, bool enabled) = 0;
     virtual void SetChecked(FrameHandle frame, int id, bool checked) = 0;

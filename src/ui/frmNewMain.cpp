@@ -104,12 +104,12 @@ TfrmNewMainForm::TfrmNewMainForm() : ws_(platform::Windows()), windowThread_(std
     for (const auto& row : MainWindowLayout()) state_[row.id] = {row.visible, row.enabled, row.bold, false};
     state_[idRbDisagree].checked = true;
 
-    platform::FrameSpec spec;
-    spec.caption = L"Tidewell Downloader";
-    spec.clientWidth = kClientWidth;
-    spec.clientHeight = kClientHeight;
-    spec.iconResource = kProductIconResource;
-    frame_ = ws_.CreateFrame(spec, static_cast<platform::WindowEvents*>(this));
+    platform::FrameLayout layout;
+    layout.caption = L"Tidewell Downloader";
+    layout.clientWidth = kClientWidth;
+    layout.clientHeight = kClientHeight;
+    layout.iconResource = kProductIconResource;
+    frame_ = ws_.CreateFrame(layout, static_cast<platform::WindowEvents*>(this));
     if (!frame_) throw Error(L"The installer's window cannot be created.");
     dpi_ = ws_.Dpi(frame_);
     if (dpi_ != 96) ws_.SetClientSize(frame_, ScaleForDpi(kClientWidth, dpi_), ScaleForDpi(kClientHeight, dpi_));
@@ -139,8 +139,8 @@ const TControlLayout& TfrmNewMainForm::Row(int id) const {
     throw Error(L"no control " + IntToStr(id));
 }
 
-platform::FontSpec TfrmNewMainForm::FontOf(const TControlLayout& row, bool bold) const {
-    platform::FontSpec f;
+platform::FontChoice TfrmNewMainForm::FontOf(const TControlLayout& row, bool bold) const {
+    platform::FontChoice f;
     f.face = kMainFontFace;
     f.pixelHeight = ScaleForDpi(row.fontPx ? row.fontPx : kDefaultFontPx, dpi_);
     f.bold = bold;
@@ -152,7 +152,7 @@ void TfrmNewMainForm::Layout() {
     int label2Right = 0;
     for (const auto& row : MainWindowLayout()) {
         const ControlState& st = state_[row.id];
-        platform::FontSpec font = FontOf(row, st.bold);
+        platform::FontChoice font = FontOf(row, st.bold);
         platform::PixelRect rect = FramePosition(row, dpi_);
         if (row.width == 0) ws_.MeasureText(frame_, row.text, font, rect.width, rect.height);
         if (row.id == idLabel2) label2Right = rect.left + rect.width;
@@ -165,7 +165,7 @@ void TfrmNewMainForm::Layout() {
             rect.left = std::max(rect.left, label2Right + space);
         }
         if (!created_) {
-            platform::ControlSpec c;
+            platform::ControlLayout c;
             c.id = row.id;
             c.kind = row.kind;
             c.text = row.text;
@@ -206,7 +206,7 @@ void TfrmNewMainForm::SetBold(int id, bool bold) {
     if (st.bold == bold) return;
     st.bold = bold;
     const TControlLayout& row = Row(id);
-    platform::FontSpec font = FontOf(row, bold);
+    platform::FontChoice font = FontOf(row, bold);
     platform::PixelRect rect = FramePosition(row, dpi_);
     ws_.MeasureText(frame_, row.text, font, rect.width, rect.height);
     ws_.SetFont(frame_, id, font);

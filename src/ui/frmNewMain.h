@@ -176,7 +176,7 @@ private:
 
     void Layout();
     void LoadArtwork();
-    platform::FontSpec FontOf(const TControlLayout& row, bool bold) const;
+    platform::FontChoice FontOf(const TControlLayout& row, bool bold) const;
     const TControlLayout& Row(int id) const;
     void SetBold(int id, bool bold);
     void SetChecked(int id, bool checked);

@@ -44,7 +44,7 @@ struct MainWindowTest : ::testing::Test {
     ~MainWindowTest() override { SetUninstallRunner(nullptr); }
 
     FakeControl& C(TfrmNewMainForm& f, int id) { return ws.Control(f.Frame(), id); }
-    std::wstring PathText(TfrmNewMainForm& f) { return C(f, idEdtInstallPath).spec.text; }
+    std::wstring PathText(TfrmNewMainForm& f) { return C(f, idEdtInstallPath).layout.text; }
 };
 
 // The window as a person first sees it, at 96 DPI: (id, kind, text, left,
@@ -53,10 +53,10 @@ struct MainWindowTest : ::testing::Test {
 TEST_F(MainWindowTest, EveryControlAtItsPlaceWithItsTextAndState) {
     TfrmNewMainForm f;
     auto& frame = ws.Frame(f.Frame());
-    EXPECT_EQ(frame.spec.caption, L"Tidewell Downloader");
-    EXPECT_EQ(frame.spec.clientWidth, 735);
-    EXPECT_EQ(frame.spec.clientHeight, 400);
-    EXPECT_EQ(frame.spec.iconResource, TIDE_IDI_PRODUCT);
+    EXPECT_EQ(frame.layout.caption, L"Tidewell Downloader");
+    EXPECT_EQ(frame.layout.clientWidth, 735);
+    EXPECT_EQ(frame.layout.clientHeight, 400);
+    EXPECT_EQ(frame.layout.iconResource, TIDE_IDI_PRODUCT);
 
     using K = ControlKind;
     constexpr int kMeasured = -1;
@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, EveryControlAtItsPlaceWithItsTextAndState) {
     };
     EXPECT_EQ(frame.controls.size(), std::size(rows));
     for (const Row& r : rows) {
-        const auto& c = C(f, r.id).spec;
+        const auto& c = C(f, r.id).layout;
         SCOPED_TRACE(WideToUtf8(r.text) + " #" + std::to_string(r.id));
         EXPECT_EQ(c.kind, r.kind);
         EXPECT_EQ(c.text, r.text);
@@ -126,7 +126,7 @@ TEST_F(MainWindowTest, TabReachesTheControlsInTheirKeyboardOrder) {
     TfrmNewMainForm f;
     std::vector<int> tab;
     for (const auto& c : ws.Frame(f.Frame()).controls)
-        if (c.spec.tabStop) tab.push_back(c.spec.id);
+        if (c.layout.tabStop) tab.push_back(c.layout.id);
     EXPECT_EQ(tab, (std::vector<int>{idEdtInstallPath, idCmdGetDir, idRbAgree, idCbViewLicense, idRbDisagree,
                                      idCbInstall, idCbUninstall, idCbCancel}));
     // Escape presses control 2.
@@ -147,18 +147,18 @@ TEST_F(MainWindowTest, AtAHigherDpiEverythingIsScaledAndAgainWhenTheDpiChanges) 
     ws.SetDpi(144);
     TfrmNewMainForm f;
     auto& frame = ws.Frame(f.Frame());
-    EXPECT_EQ(frame.spec.clientWidth, 1103);
-    EXPECT_EQ(frame.spec.clientHeight, 600);
-    auto rect = [&](int id) { return C(f, id).spec.rect; };
+    EXPECT_EQ(frame.layout.clientWidth, 1103);
+    EXPECT_EQ(frame.layout.clientHeight, 600);
+    auto rect = [&](int id) { return C(f, id).layout.rect; };
     EXPECT_EQ(rect(idEdtInstallPath).left, 312);
     EXPECT_EQ(rect(idEdtInstallPath).top, 152);
     EXPECT_EQ(rect(idEdtInstallPath).width, 710);
     EXPECT_EQ(rect(idEdtInstallPath).height, 32);
     EXPECT_EQ(rect(idCbCancel).left, 753);  // (16 + 486) * 1.5
     EXPECT_EQ(rect(idCbCancel).top, 528);
-    EXPECT_EQ(C(f, idLabel7).spec.font.pixelHeight, 20);
-    EXPECT_EQ(C(f, idLbStat1).spec.font.pixelHeight, 24);
-    EXPECT_EQ(C(f, idEdtInstallPath).spec.font.pixelHeight, 17);
+    EXPECT_EQ(C(f, idLabel7).layout.font.pixelHeight, 20);
+    EXPECT_EQ(C(f, idLbStat1).layout.font.pixelHeight, 24);
+    EXPECT_EQ(C(f, idEdtInstallPath).layout.font.pixelHeight, 17);
     EXPECT_EQ(C(f, idImage1).picture.width, 263);
     EXPECT_EQ(C(f, idImage1).picture.height, 393);
 
@@ -166,7 +166,7 @@ TEST_F(MainWindowTest, AtAHigherDpiEverythingIsScaledAndAgainWhenTheDpiChanges) 
     EXPECT_EQ(rect(idEdtInstallPath).left, 416);
     EXPECT_EQ(rect(idEdtInstallPath).width, 946);
     EXPECT_EQ(rect(idLabel2).width, 9 * 13);  // 26 px font
-    EXPECT_EQ(C(f, idCbInstall).spec.font.pixelHeight, 22);
+    EXPECT_EQ(C(f, idCbInstall).layout.font.pixelHeight, 22);
     EXPECT_EQ(C(f, idImage1).picture.width, 350);
     EXPECT_EQ(C(f, idImage1).picture.height, 524);
 }
@@ -174,9 +174,9 @@ TEST_F(MainWindowTest, AtAHigherDpiEverythingIsScaledAndAgainWhenTheDpiChanges) 
 TEST_F(MainWindowTest, InAWiderFontTheLinkStillFollowsComputerWithABlank) {
     ws.SetCharWidthEighths(6);  // 13 px font: "computer." 87 px from 208, a blank 9 px
     TfrmNewMainForm f;
-    EXPECT_EQ(C(f, idLabel2).spec.rect.width, 87);
-    EXPECT_EQ(C(f, idLabel3).spec.rect.left, 208 + 87 + 9);
-    EXPECT_EQ(C(f, idLabel3).spec.rect.top, 54);
+    EXPECT_EQ(C(f, idLabel2).layout.rect.width, 87);
+    EXPECT_EQ(C(f, idLabel3).layout.rect.left, 208 + 87 + 9);
+    EXPECT_EQ(C(f, idLabel3).layout.rect.top, 54);
 }
 
 TEST_F(MainWindowTest, AnErrorInAHandlerEndsTheMessageLoopAndIsRaisedThere) {
@@ -206,7 +206,7 @@ TEST_F(MainWindowTest, DefaultPathOn64BitWindowsIsTheNativeProgramFilesFolder) {
     EXPECT_TRUE(ws.Frame(f.Frame()).shown);
     EXPECT_EQ(PathText(f), L"C:\\Program Files\\Quorvan Labs\\Tidewell\\");
     EXPECT_EQ(ws.ProgramFilesQueries(), 0);
-    EXPECT_FALSE(C(f, idCbUninstall).spec.enabled);
+    EXPECT_FALSE(C(f, idCbUninstall).layout.enabled);
 }
 
 TEST_F(MainWindowTest, DefaultPathOn32BitWindowsIsTheShellsProgramFilesFolder) {
@@ -230,7 +230,7 @@ TEST_F(MainWindowTest, ARecordedInstallDirectoryIsOfferedAndUninstallEnabled) {
     TfrmNewMainForm f;
     f.Show();
     EXPECT_EQ(PathText(f), L"D:\\Apps\\Tidewell\\");
-    EXPECT_TRUE(C(f, idCbUninstall).spec.enabled);
+    EXPECT_TRUE(C(f, idCbUninstall).layout.enabled);
     f.Show();  // shown again: FormShow ran once
     EXPECT_EQ(PathText(f), L"D:\\Apps\\Tidewell\\");
 }
@@ -244,7 +244,7 @@ TEST_F(MainWindowTest, InstallFollowsTheLastLicenceChoice) {
     } steps[] = {{idRbAgree, true, true}, {idRbDisagree, false, false}, {idRbAgree, true, true}};
     for (auto& s : steps) {
         ws.Click(f.Frame(), s.click);
-        EXPECT_EQ(C(f, idCbInstall).spec.enabled, s.installEnabled);
+        EXPECT_EQ(C(f, idCbInstall).layout.enabled, s.installEnabled);
         EXPECT_EQ(C(f, idRbAgree).checked, s.agreeChecked);
         EXPECT_EQ(C(f, idRbDisagree).checked, !s.agreeChecked);
     }
@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, UninstallWithoutAnUninstallerSaysItWasNotUninstalled) {
     TfrmNewMainForm f;
     f.Show();
     ws.Click(f.Frame(), idCbUninstall);
-    EXPECT_TRUE(C(f, idSbStatusBar).spec.visible);
+    EXPECT_TRUE(C(f, idSbStatusBar).layout.visible);
     auto boxes = m.boxes.Shown();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"Application was not uninstalled successfully");
@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, UninstallDeclinedOrDoneAsTheUninstallerSays) {
     TfrmNewMainForm f;
     f.Show();
     ws.Click(f.Frame(), idCbUninstall);
-    EXPECT_EQ(C(f, idSbStatusBar).spec.text, L"Removing the service");
+    EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"Removing the service");
     EXPECT_EQ(m.BoxesCaptioned(L"Notice"), 1);
     EXPECT_FALSE(f.Closed());
     ws.Click(f.Frame(), idCbUninstall);
@@ -354,16 +354,16 @@ TEST_F(MainWindowTest, StatusAndProgressFromAnotherThreadArriveThroughTheWindowT
     });
     t.join();
     // Nothing touched the controls from the other thread.
-    EXPECT_EQ(C(f, idSbStatusBar).spec.text, L"");
+    EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"");
     EXPECT_EQ(C(f, idPb).progressPosition, 0);
     EXPECT_EQ(ws.Frame(f.Frame()).wakes, 4);
     ws.DeliverWakes(f.Frame());
-    EXPECT_EQ(C(f, idSbStatusBar).spec.text, L"Downloading UNZIP.EXE");
+    EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"Downloading UNZIP.EXE");
     EXPECT_EQ(C(f, idPb).progressMax, 250);
     EXPECT_EQ(C(f, idPb).progressPosition, 40);
     // On the window thread: at once.
     f.StatusLine().SetText(L"Configuring System");
-    EXPECT_EQ(C(f, idSbStatusBar).spec.text, L"Configuring System");
+    EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"Configuring System");
 }
 
 TEST_F(MainWindowTest, WhatTheInstallationAsksOfTheWindow) {
@@ -372,20 +372,20 @@ TEST_F(MainWindowTest, WhatTheInstallationAsksOfTheWindow) {
     TInstallWindow& w = f;
     EXPECT_EQ(w.InstallPathText(), L"C:\\Program Files\\Quorvan Labs\\Tidewell\\");
     w.ShowInstallProgress();
-    for (int id : {idRbAgree, idRbDisagree, idCbViewLicense}) EXPECT_FALSE(C(f, id).spec.visible) << id;
+    for (int id : {idRbAgree, idRbDisagree, idCbViewLicense}) EXPECT_FALSE(C(f, id).layout.visible) << id;
     for (int id : {idLbStat1, idLbStat2, idLbStat3, idLbStat4, idLbStat5, idPb, idSbStatusBar})
-        EXPECT_TRUE(C(f, id).spec.visible) << id;
+        EXPECT_TRUE(C(f, id).layout.visible) << id;
     w.SetStage(InstallStage::Unpacking);
     const int labels[] = {idLbStat1, idLbStat2, idLbStat3, idLbStat4, idLbStat5};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(C(f, labels[i]).spec.font.bold, i == 2) << i;
-    EXPECT_EQ(C(f, idLbStat3).spec.rect.left, 362);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(C(f, labels[i]).layout.font.bold, i == 2) << i;
+    EXPECT_EQ(C(f, idLbStat3).layout.rect.left, 362);
     w.EnableInstallButton(true);
     w.EnableUninstallButton(true);
     w.EnablePathControls(false);
-    EXPECT_TRUE(C(f, idCbInstall).spec.enabled);
-    EXPECT_TRUE(C(f, idCbUninstall).spec.enabled);
-    EXPECT_FALSE(C(f, idEdtInstallPath).spec.enabled);
-    EXPECT_FALSE(C(f, idCmdGetDir).spec.enabled);
+    EXPECT_TRUE(C(f, idCbInstall).layout.enabled);
+    EXPECT_TRUE(C(f, idCbUninstall).layout.enabled);
+    EXPECT_FALSE(C(f, idEdtInstallPath).layout.enabled);
+    EXPECT_FALSE(C(f, idCmdGetDir).layout.enabled);
     w.SetDownloadTimer(true);
     w.SetStartTimer(true);
     EXPECT_EQ(ws.Frame(f.Frame()).timers, (std::map<int, int>{{idDlTimer, 500}, {idTmrStartTomcat, 1000}}));

@@ -4,11 +4,11 @@
 
 namespace tide::platform::fake {
 
-FrameHandle FakeWindowSystem::CreateFrame(const FrameSpec& spec, WindowEvents* events) {
+FrameHandle FakeWindowSystem::CreateFrame(const FrameLayout& layout, WindowEvents* events) {
     if (createFails_) return 0;
     FrameHandle h = next_++;
     FakeFrame& f = frames_[h];
-    f.spec = spec;
+    f.layout = layout;
     f.events = events;
     f.dpi = dpi_;
     return h;
@@ -22,15 +22,15 @@ FakeFrame& FakeWindowSystem::Frame(FrameHandle frame) {
 
 FakeControl& FakeWindowSystem::Control(FrameHandle frame, int id) {
     for (FakeControl& c : Frame(frame).controls)
-        if (c.spec.id == id) return c;
+        if (c.layout.id == id) return c;
     throw std::logic_error("no such control");
 }
 
 int FakeWindowSystem::Dpi(FrameHandle frame) { return Frame(frame).dpi; }
 
 void FakeWindowSystem::SetClientSize(FrameHandle frame, int width, int height) {
-    Frame(frame).spec.clientWidth = width;
-    Frame(frame).spec.clientHeight = height;
+    Frame(frame).layout.clientWidth = width;
+    Frame(frame).layout.clientHeight = height;
 }
 
 void FakeWindowSystem::Show(FrameHandle frame) { Frame(frame).shown = true; }
@@ -51,7 +51,7 @@ void FakeWindowSystem::Destroy(FrameHandle frame) {
     f.timers.clear();
 }
 
-void FakeWindowSystem::MeasureText(FrameHandle, const std::wstring& text, const FontSpec& font, int& width,
+void FakeWindowSystem::MeasureText(FrameHandle, const std::wstring& text, const FontChoice& font, int& width,
                                    int& height) {
     int chars = 0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -62,21 +62,21 @@ void FakeWindowSystem::MeasureText(FrameHandle, const std::wstring& text, const 
     height = font.pixelHeight + font.pixelHeight / 4;
 }
 
-void FakeWindowSystem::AddControl(FrameHandle frame, const ControlSpec& spec) {
+void FakeWindowSystem::AddControl(FrameHandle frame, const ControlLayout& layout) {
     FakeFrame& f = Frame(frame);
     for (const FakeControl& c : f.controls)
-        if (c.spec.id == spec.id) throw std::logic_error("control added twice");
+        if (c.layout.id == layout.id) throw std::logic_error("control added twice");
     FakeControl c;
-    c.spec = spec;
+    c.layout = layout;
     f.controls.push_back(c);
 }
 
-void FakeWindowSystem::SetText(FrameHandle frame, int id, const std::wstring& text) { Control(frame, id).spec.text = text; }
-std::wstring FakeWindowSystem::Text(FrameHandle frame, int id) { return Control(frame, id).spec.text; }
-void FakeWindowSystem::SetRect(FrameHandle frame, int id, const PixelRect& rect) { Control(frame, id).spec.rect = rect; }
-void FakeWindowSystem::SetFont(FrameHandle frame, int id, const FontSpec& font) { Control(frame, id).spec.font = font; }
-void FakeWindowSystem::SetVisible(FrameHandle frame, int id, bool visible) { Control(frame, id).spec.visible = visible; }
-void FakeWindowSystem::SetEnabled(FrameHandle frame, int id, bool enabled) { Control(frame, id).spec.enabled = enabled; }
+void FakeWindowSystem::SetText(FrameHandle frame, int id, const std::wstring& text) { Control(frame, id).layout.text = text; }
+std::wstring FakeWindowSystem::Text(FrameHandle frame, int id) { return Control(frame, id).layout.text; }
+void FakeWindowSystem::SetRect(FrameHandle frame, int id, const PixelRect& rect) { Control(frame, id).layout.rect = rect; }
+void FakeWindowSystem::SetFont(FrameHandle frame, int id, const FontChoice& font) { Control(frame, id).layout.font = font; }
+void FakeWindowSystem::SetVisible(FrameHandle frame, int id, bool visible) { Control(frame, id).layout.visible = visible; }
+void FakeWindowSystem::SetEnabled(FrameHandle frame, int id, bool enabled) { Control(frame, id).layout.enabled = enabled; }
 void FakeWindowSystem::SetChecked(FrameHandle frame, int id, bool checked) { Control(frame, id).checked = checked; }
 
 void FakeWindowSystem::SetFocus(FrameHandle frame, int id) {
@@ -119,7 +119,7 @@ std::vector<uint8_t> FakeWindowSystem::ResourceData(int id) {
 void FakeWindowSystem::Click(FrameHandle frame, int id) {
     FakeControl& c = Control(frame, id);
     FakeFrame& f = Frame(frame);
-    if (f.closed || !c.spec.visible || !c.spec.enabled) return;
+    if (f.closed || !c.layout.visible || !c.layout.enabled) return;
     f.events->OnClick(id);
 }
 

@@ -13,7 +13,7 @@
 namespace tide::platform::fake {
 
 struct FakeControl {
-    ControlSpec spec;  // text, rect, font, visible, enabled as last set
+    ControlLayout layout;  // text, rect, font, visible, enabled as last set
     bool checked = false;
     Bitmap picture;
     int progressMax = 100;
@@ -21,7 +21,7 @@ struct FakeControl {
 };
 
 struct FakeFrame {
-    FrameSpec spec;
+    FrameLayout layout;
     WindowEvents* events = nullptr;
     int dpi = 96;
     bool shown = false;
@@ -34,7 +34,7 @@ struct FakeFrame {
 
 class FakeWindowSystem : public WindowSystem {
 public:
-    FrameHandle CreateFrame(const FrameSpec& spec, WindowEvents* events) override;
+    FrameHandle CreateFrame(const FrameLayout& layout, WindowEvents* events) override;
     int Dpi(FrameHandle frame) override;
     void SetClientSize(FrameHandle frame, int width, int height) override;
     void Show(FrameHandle frame) override;
@@ -44,13 +44,13 @@ public:
     // Text width: half the font height per character ("&" takes none;
     // see SetCharWidthEighths);
     // height: the font height and a quarter.
-    void MeasureText(FrameHandle frame, const std::wstring& text, const FontSpec& font, int& width,
+    void MeasureText(FrameHandle frame, const std::wstring& text, const FontChoice& font, int& width,
                      int& height) override;
-    void AddControl(FrameHandle frame, const ControlSpec& spec) override;
+    void AddControl(FrameHandle frame, const ControlLayout& layout) override;
     void SetText(FrameHandle frame, int id, const std::wstring& text) override;
     std::wstring Text(FrameHandle frame, int id) override;
     void SetRect(FrameHandle frame, int id, const PixelRect& rect) override;
-    void SetFont(FrameHandle frame, int id, const FontSpec& font) override;
+    void SetFont(FrameHandle frame, int id, const FontChoice& font) override;
     void SetVisible(FrameHandle frame, int id, bool visible) override;
     void SetEnabled(FrameHandle frame, int id, bool enabled) override;
     void SetChecked(FrameHandle frame, int id, bool checked) override;

@@ -81,7 +81,7 @@ SIZE FrameSizeFor(HWND h, int clientWidth, int clientHeight) {
     return {r.right - r.left, r.bottom - r.top};
 }
 
-HFONT MakeFont(const FontSpec& f) {
+HFONT MakeFont(const FontChoice& f) {
     return CreateFontW(-f.pixelHeight, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline ? TRUE : FALSE,
                        FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, f.face.c_str());
@@ -193,27 +193,27 @@ int CALLBACK SelectStartItem(HWND dlg, UINT msg, LPARAM, LPARAM data) {
 
 class Win32WindowSystem : public WindowSystem {
 public:
-    FrameHandle CreateFrame(const FrameSpec& spec, WindowEvents* events) override {
+    FrameHandle CreateFrame(const FrameLayout& layout, WindowEvents* events) override {
         RegisterFrameClass();
-        SIZE s = FrameSizeFor(nullptr, spec.clientWidth, spec.clientHeight);
-        HWND h = CreateWindowExW(kFrameExStyle, kFrameClass, spec.caption.c_str(), kFrameStyle, CW_USEDEFAULT,
+        SIZE s = FrameSizeFor(nullptr, layout.clientWidth, layout.clientHeight);
+        HWND h = CreateWindowExW(kFrameExStyle, kFrameClass, layout.caption.c_str(), kFrameStyle, CW_USEDEFAULT,
                                  CW_USEDEFAULT, s.cx, s.cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (!h) return 0;
         auto* d = new FrameData;
         d->hwnd = h;
         d->events = events;
         SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(d));
-        if (spec.iconResource) {
+        if (layout.iconResource) {
             HINSTANCE inst = GetModuleHandleW(nullptr);
-            d->bigIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(spec.iconResource), IMAGE_ICON,
+            d->bigIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(layout.iconResource), IMAGE_ICON,
                                                        GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-            d->smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(spec.iconResource), IMAGE_ICON,
+            d->smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(layout.iconResource), IMAGE_ICON,
                                                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
             if (d->bigIcon) SendMessageW(h, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(d->bigIcon));
             if (d->smallIcon) SendMessageW(h, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(d->smallIcon));
         }
         // The frame with its client area sized for the DPI it got.
-        SIZE real = FrameSizeFor(h, spec.clientWidth, spec.clientHeight);
+        SIZE real = FrameSizeFor(h, layout.clientWidth, layout.clientHeight);
         SetWindowPos(h, nullptr, 0, 0, real.cx, real.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         gFrames.insert(h);
         SetOwnerWindow(h);
@@ -262,7 +262,7 @@ public:
 
     uintptr_t NativeHandle(FrameHandle frame) override { return frame; }
 
-    void MeasureText(FrameHandle frame, const std::wstring& text, const FontSpec& font, int& width,
+    void MeasureText(FrameHandle frame, const std::wstring& text, const FontChoice& font, int& width,
                      int& height) override {
         HWND h = reinterpret_cast<HWND>(frame);
         HDC dc = GetDC(h);
@@ -277,7 +277,7 @@ public:
         height = r.bottom - r.top;
     }
 
-    void AddControl(FrameHandle frame, const ControlSpec& c) override {
+    void AddControl(FrameHandle frame, const ControlLayout& c) override {
         FrameData* d = Data(frame);
         if (!d) return;
         const wchar_t* cls = WC_STATICW;
@@ -356,7 +356,7 @@ public:
         if (HWND w = Child(frame, id)) MoveWindow(w, r.left, r.top, r.width, r.height, TRUE);
     }
 
-    void SetFont(FrameHandle frame, int id, const FontSpec& font) override {
+    void SetFont(FrameHandle frame, int id, const FontChoice& font) override {
         HWND w = Child(frame, id);
         if (!w) return;
         FrameData* d = Data(frame);
