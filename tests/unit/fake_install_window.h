@@ -45,26 +45,11 @@ public:
         stage = bold;
         journal_.Add(L"stage " + std::to_wstring(static_cast<int>(bold)));
     }
-    void EnableInstallButton(bool on) override {
-        installEnabled = on;
-        journal_.Add(on ? L"install 1" : L"install 0");
-    }
-    void EnableUninstallButton(bool on) override {
-        uninstallEnabled = on;
-        journal_.Add(on ? L"uninstall 1" : L"uninstall 0");
-    }
-    void EnablePathControls(bool on) override {
-        pathEnabled = on;
-        journal_.Add(on ? L"path 1" : L"path 0");
-    }
-    void SetDownloadTimer(bool on) override {
-        dlTimer = on;
-        journal_.Add(on ? L"dlTimer 1" : L"dlTimer 0");
-    }
-    void SetStartTimer(bool on) override {
-        startTimer = on;
-        journal_.Add(on ? L"startTimer 1" : L"startTimer 0");
-    }
+    void EnableInstallButton(bool on) override { Switch(installEnabled, L"install", on); }
+    void EnableUninstallButton(bool on) override { Switch(uninstallEnabled, L"uninstall", on); }
+    void EnablePathControls(bool on) override { Switch(pathEnabled, L"path", on); }
+    void SetDownloadTimer(bool on) override { Switch(dlTimer, L"dlTimer", on); }
+    void SetStartTimer(bool on) override { Switch(startTimer, L"startTimer", on); }
     platform::StatusLine& StatusLine() override { return sb; }
     platform::ProgressBar& Progress() override { return pb; }
     void* OwnerHandle() override { return this; }
@@ -82,6 +67,12 @@ public:
     bool dlTimer = false, startTimer = false, closed = false;
 
 private:
+    // A switch of the window: its state, and a journal line "NAME 1|0".
+    void Switch(bool& state, const wchar_t* name, bool on) {
+        state = on;
+        journal_.Add(std::wstring(name) + (on ? L" 1" : L" 0"));
+    }
+
     Journal& journal_;
     std::wstring path_;
 };

@@ -13,6 +13,13 @@ void WriteMarker(const std::wstring& file, const SavedShortcut& s) {
     f->Write(text.data(), text.size());
 }
 
+// What both shortcut objects do on Save: record the fields set so far.
+long SaveTo(FakeShellLinks& owner, const std::wstring& path, bool remember, SavedShortcut& s) {
+    s.remembered = remember;
+    owner.Record(path, s);
+    return 0;
+}
+
 class FakeShellLink : public ShellLink {
 public:
     explicit FakeShellLink(FakeShellLinks& owner) : owner_(owner) {}
@@ -32,11 +39,7 @@ public:
         s_.workingDirectory = dir;
         return 0;
     }
-    long Save(const std::wstring& path, bool remember) override {
-        s_.remembered = remember;
-        owner_.Record(path, s_);
-        return 0;
-    }
+    long Save(const std::wstring& path, bool remember) override { return SaveTo(owner_, path, remember, s_); }
 
 private:
     FakeShellLinks& owner_;
@@ -51,11 +54,7 @@ public:
         s_.urlFlags = flags;
         return 0;
     }
-    long Save(const std::wstring& path, bool remember) override {
-        s_.remembered = remember;
-        owner_.Record(path, s_);
-        return 0;
-    }
+    long Save(const std::wstring& path, bool remember) override { return SaveTo(owner_, path, remember, s_); }
 
 private:
     FakeShellLinks& owner_;
