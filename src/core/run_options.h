@@ -1,0 +1,51 @@
+// The words of the command line that shape a run rather than pick its mode:
+// unattended operation ("/silent"), the licence accepted on the command line
+// ("/acceptlicense"), the install directory ("/dir=") and the run log
+// ("/log="); and the outcome of a run with the exit code that reports it.
+//
+// The words may stand anywhere after the program path and in any letter
+// case; "/dir=" and "/log=" take the rest of their word.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tide {
+
+struct RunOptions {
+    bool silent = false;
+    bool acceptLicense = false;
+    std::optional<std::wstring> dir;
+    std::optional<std::wstring> log;
+    // Set when the words cannot be acted on; why, for the log.
+    bool bad = false;
+    std::wstring badReason;
+};
+
+// args[0] is the program. Only an unattended run is strict: there a
+// "/word=" this program does not know, an empty "/dir=" or "/log=", or one
+// given twice makes the options bad (nobody is there to notice a typo that
+// would otherwise be ignored).
+RunOptions ParseRunOptions(const std::vector<std::wstring>& args);
+
+// The command line with the value of every "/proxypassword=" word replaced
+// by "*****", for the log.
+std::wstring MaskedCommandLine(const std::wstring& commandLine);
+
+// How a run ended, one exit code each (README.md lists them).
+enum class Outcome {
+    Done = 0,             // installed and answering; uninstalled
+    BadArguments = 1,     // also an error that escaped the mode
+    LicenseNotAccepted = 2,
+    DownloadFailed = 3,   // the manifest or a component
+    StepFailed = 4,
+    ServerNotStarted = 5,
+    DirectoryRefused = 6,
+};
+
+int ExitCodeOf(Outcome outcome);
+// "installed", "bad arguments", ... for the log.
+std::wstring OutcomeText(Outcome outcome);
+
+}  // namespace tide
