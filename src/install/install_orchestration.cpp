@@ -8,6 +8,7 @@
 #include "core/install_dir_guard.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "core/run_log.h"
 #include "core/settings.h"
 #include "install/install_steps.h"
 #include "install/java_runtime.h"
@@ -31,17 +32,19 @@ using platform::MbIcon;
 
 bool DestinationIsX64() { return GetInstallInfo().DestinationArchitechture() == x64; }
 
-// Runs one step of the install phase. What it raises is shown and the
-// installation goes on with the next step.
+// Runs one step of the install phase. What it raises is shown, counts as
+// a failed step, and the installation goes on with the next step.
 template <class Step>
-void Guarded(Step&& step) {
+void Guarded(TInstallWindow& w, Step&& step) {
     try {
         step();
+        return;
     } catch (const Error& e) {
         platform::ShowMessage(e.Message(), L"Notice", MbIcon::Error);
     } catch (const std::exception& e) {
         platform::ShowMessage(Utf8ToWide(e.what()), L"Notice", MbIcon::Error);
     }
+    RecordFailure(w, Outcome::StepFailed, L"the step raised an error");
 }
 
 bool ServerInstalled() {
@@ -55,25 +58,31 @@ void SetProgress(TInstallWindow& w, int32_t position) {
     w.Progress().SetPosition(position);
 }
 
-void InstallComponent(TInstallWindow& w, const std::wstring& name) {
+// False when the component's step failed (it has said why).
+bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     const TInstallSteps& steps = InstallSteps();
     platform::StatusLine* sb = &w.StatusLine();
     if (name == L"JRE" || name == L"JREx64") {
-        steps.InstallJre(sb, name);
-        WaitForJavaInstall(w, name);
-    } else if (name == L"TOMCAT" || name == L"TOMCATx64") {
+        const bool ran = steps.InstallJre(sb, name);
+        return WaitForJavaInstall(w, name) && ran;
+    }
+    if (name == L"TOMCAT" || name == L"TOMCATx64") {
         // The old service runs the Tomcat that is about to be replaced.
         if (IsServiceInstalled()) steps.RemoveServerService(true);
-        steps.InstallTomcat(sb, name);
-    } else if (name == L"CATALINA_BASE") {
-        steps.ConfigureServerBase(sb);
-    } else if (name == L"TW") {
-        steps.InstallApplication(sb);
+        return steps.InstallTomcat(sb, name);
     }
+    if (name == L"CATALINA_BASE") return steps.ConfigureServerBase(sb);
+    if (name == L"TW") return steps.InstallApplication(sb);
     // Anything else (the unzip tool) is used by the other steps.
+    return true;
 }
 
 }  // namespace
+
+void RecordFailure(TInstallWindow& w, Outcome outcome, const std::wstring& what) {
+    LogEntry(L"step", L"failed: " + what + L" (" + OutcomeText(outcome) + L")");
+    if (w.outcome == Outcome::Done) w.outcome = outcome;
+}
 
 void cbInstallClick(TInstallWindow& w) {
     const std::wstring path = Trim(w.InstallPathText());
@@ -82,23 +91,35 @@ void cbInstallClick(TInstallWindow& w) {
     if (!IsOwnableInstallDirectory(path) || !CreateDirectoryTree(path)) {
         platform::ShowMessage(L"Error Creating Directory " + path + L".\nVerify path is valid!",
                               kErrorCreatingDirectoryCaption, MbIcon::Warning);
+        RecordFailure(w, Outcome::DirectoryRefused, L"install directory \"" + path + L"\"");
         return;
     }
     w.EnableInstallButton(false);
     w.EnableUninstallButton(false);
     w.EnablePathControls(false);
     SaveInstallDirectory(path);
+    // From here on the run log has its place beside the manifest copy
+    // (unless the command line named one).
+    TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);
+    LogEntry(L"step", L"install directory " + InstallDirectory() + L" created and recorded");
 
-    if (!InstallSteps().SelfUpdateAndRegister()) return;  // the program is ending
+    if (!InstallSteps().SelfUpdateAndRegister()) {  // the program is ending
+        RecordFailure(w, Outcome::StepFailed, L"the installer was not registered (or hands over to a newer one)");
+        return;
+    }
     MoveAsideOldWebApp();
 
     w.ShowInstallProgress();
     w.SetStage(InstallStage::Analyzing);
     if (ManifestValue(L"TW", L"FILE_VERSION").empty()) {
         platform::ShowMessage(DownloadFailureAdvice(), kErrorDownloadFilesCaption, MbIcon::Warning);
+        RecordFailure(w, Outcome::DownloadFailed, L"release manifest " + ManifestLocalPath());
         return;
     }
     w.slComponents = BuildComponentList();
+    std::wstring names;
+    for (const std::wstring& c : w.slComponents) names += (names.empty() ? L"" : L", ") + c;
+    LogEntry(L"step", L"release " + ManifestValue(L"TW", L"FILE_VERSION") + L"; components to fetch: " + names);
     w.SetStage(InstallStage::Downloading);
     StartComponentDownload(w, w.slComponents);
 }
@@ -158,22 +179,32 @@ void dlTimerTimer(TInstallWindow& w) {
     w.SetDownloadTimer(false);
     std::unique_ptr<TComponentList> got = w.oComponentDL->getDownloadedComponents();
     w.slComponents = got ? *got : TComponentList();
+    if (status == DOWNLOAD_SUCCEEDED)
+        LogEntry(L"step", L"download finished");
+    else
+        RecordFailure(w, Outcome::DownloadFailed,
+                      status == DOWNLOAD_ABORTED ? L"the download was cancelled" : L"the download");
     w.oComponentDL.reset();
 
     w.SetStage(InstallStage::Unpacking);
     for (const std::wstring& name : w.slComponents) {
-        Guarded([&] { InstallComponent(w, name); });
+        Guarded(w, [&] {
+            if (!InstallComponent(w, name)) RecordFailure(w, Outcome::StepFailed, L"installing " + name);
+        });
         if (platform::Env().QuitRequested()) return;  // the window was closed meanwhile
     }
 
     w.SetStage(InstallStage::Configuring);
     w.StatusLine().SetText(L"Configuring System");
-    Guarded([] { ConfigureSystem(); });
+    Guarded(w, [&] {
+        if (!ConfigureSystem()) RecordFailure(w, Outcome::StepFailed, L"installing the service");
+    });
 
     w.SetStage(InstallStage::Starting);
     w.StatusLine().SetText(L"Starting Apache Tomcat");
     bool started = false;
-    Guarded([&] { started = ControlServer(true); });
+    Guarded(w, [&] { started = ControlServer(true); });
+    if (!started) RecordFailure(w, Outcome::ServerNotStarted, L"starting the server");
     if (started) {
         w.pbMax = kTomcatStartDelay;
         w.Progress().SetMax(w.pbMax);
@@ -185,8 +216,8 @@ void dlTimerTimer(TInstallWindow& w) {
     }
 
     const TInstallSteps& steps = InstallSteps();
-    Guarded([&] { steps.CreateProgramShortcuts(platform::Env().ExecutablePath(), InstallDirectory()); });
-    Guarded([&] { steps.CreateServiceShortcuts(InstallDirectory()); });
+    Guarded(w, [&] { steps.CreateProgramShortcuts(platform::Env().ExecutablePath(), InstallDirectory()); });
+    Guarded(w, [&] { steps.CreateServiceShortcuts(InstallDirectory()); });
     WriteSetting(L"ShortcutsOffered", L"Y");
     w.EnableUninstallButton(true);
 }
@@ -238,12 +269,12 @@ bool AbandonJavaWait(TInstallWindow& w) {
     return true;
 }
 
-void ConfigureSystem() {
-    if (!IsWindowsNT()) return;
-    if (!IsAdministrator()) return;
-    if (IsServiceInstalled()) return;
+bool ConfigureSystem() {
+    if (!IsWindowsNT()) return true;
+    if (!IsAdministrator()) return true;
+    if (IsServiceInstalled()) return true;
     if (ServerRunning()) ControlServer(false);
-    InstallSteps().InstallServerService();
+    return InstallSteps().InstallServerService();
 }
 
 bool ControlServer(bool start) {
@@ -275,13 +306,19 @@ void tmrStartTomcatTimer(TInstallWindow& w) {
     --w.tomcatStartDelay;
     if (w.tomcatStartDelay <= 0) {
         w.SetStartTimer(false);
+        if (w.serverAnswered)
+            LogEntry(L"step", L"the server answers at " + ServerURL());
+        else
+            RecordFailure(w, Outcome::ServerNotStarted,
+                          Format(L"the server did not answer within %d seconds", kTomcatStartDelay));
         w.StatusLine().SetText(L"Launching Browser");
-        OpenCalendarInBrowser(w);
+        if (w.openBrowser) OpenCalendarInBrowser(w);
         w.CloseWindow();
         platform::Env().RequestQuit();
         return;
     }
     if (ServerRunning()) {
+        w.serverAnswered = true;
         w.tomcatStartDelay = 1;
         SetProgress(w, w.pbMax - 1);
     }

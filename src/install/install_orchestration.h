@@ -60,7 +60,12 @@ bool WaitForJavaInstall(TInstallWindow& w, const std::wstring& component);
 
 // Installs the server as a service: only on Windows NT, as administrator
 // and when no service is installed yet (a running server is stopped first).
-void ConfigureSystem();
+// False when the service could not be made.
+bool ConfigureSystem();
+
+// Notes a failure of the installation in the run log and, when it is the
+// first, as the window's outcome.
+void RecordFailure(TInstallWindow& w, Outcome outcome, const std::wstring& what);
 
 // Starts (true) or stops (false) the server with the messages of a start
 // that cannot be made; true when the server was started or stopped. A stop

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/run_options.h"
 #include "download/ComponentDL.h"
 #include "platform/progress.h"
 
@@ -63,6 +64,14 @@ public:
     // javaWaitAbandoned to end it.
     bool javaWaitRunning = false;
     bool javaWaitAbandoned = false;
+    // The first failure the installation met (Done while there is none);
+    // an unattended run reports it as its exit code.
+    Outcome outcome = Outcome::Done;
+    // Whether the countdown ends by opening the calendar in the browser
+    // (not when nobody is at the machine to look at it).
+    bool openBrowser = true;
+    // Whether the server answered during the countdown.
+    bool serverAnswered = false;
 };
 
 // The window's handlers that run the installation.

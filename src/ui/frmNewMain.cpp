@@ -228,28 +228,29 @@ void TfrmNewMainForm::SetEnabled(int id, bool enabled) {
     ws_.SetEnabled(frame_, id, enabled);
 }
 
-// --- handlers ---
-
-void TfrmNewMainForm::FormShow() {
-    const std::wstring dir = InstallDirectory();
-    SetEnabled(idCbUninstall, !dir.empty());
-    if (!dir.empty()) {
-        ws_.SetText(frame_, idEdtInstallPath, dir);
-        return;
-    }
+std::wstring DefaultInstallPath(platform::FrameHandle frame) {
+    platform::WindowSystem& ws = platform::Windows();
     std::wstring base;
     if (IsWow64()) {
         // The native Program Files folder, read into a buffer of 260
         // characters as the shell's own paths are.
         base = LeftStr(platform::Env().Variable(L"ProgramW6432"), 259);
     } else {
-        base = ws_.ProgramFilesFolder(frame_);
+        base = ws.ProgramFilesFolder(frame);
     }
     // A 64-bit Windows without ProgramW6432: the shell's folder (the 32-bit
     // one) still gives a working installation, and a user sees a path
     // rather than a bare "Quorvan Labs\Tidewell\" that Install rejects.
-    if (base.empty()) base = ws_.ProgramFilesFolder(frame_);
-    ws_.SetText(frame_, idEdtInstallPath, AddTrailingBackslash(base) + L"Quorvan Labs\\Tidewell\\");
+    if (base.empty()) base = ws.ProgramFilesFolder(frame);
+    return AddTrailingBackslash(base) + L"Quorvan Labs\\Tidewell\\";
+}
+
+// --- handlers ---
+
+void TfrmNewMainForm::FormShow() {
+    const std::wstring dir = InstallDirectory();
+    SetEnabled(idCbUninstall, !dir.empty());
+    ws_.SetText(frame_, idEdtInstallPath, dir.empty() ? DefaultInstallPath(frame_) : dir);
 }
 
 void TfrmNewMainForm::rbAgreeClick() {

@@ -83,6 +83,11 @@ int ScaleForDpi(int length96, int dpi);
 // absolute), scaled; width and height of auto-sized labels are left 0.
 platform::PixelRect FramePosition(const TControlLayout& row, int dpi);
 
+// What the path field shows when no installation is recorded: the native
+// Program Files folder + "Quorvan Labs\Tidewell\" (frame: the window
+// asking; 0 for none).
+std::wstring DefaultInstallPath(platform::FrameHandle frame);
+
 // The uninstaller behind the Uninstall button (set by the program once it
 // has one): given the status line, true when the uninstall ran.
 using TUninstallRunner = std::function<bool(platform::StatusLine*)>;
