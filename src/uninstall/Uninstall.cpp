@@ -9,6 +9,8 @@
 #include "core/IniDocument.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "core/run_log.h"
+#include "core/run_options.h"
 #include "core/servers.h"
 #include "core/settings.h"
 #include "install/self_update.h"
@@ -61,6 +63,8 @@ void RemoveInstallDirectory(const std::wstring& dir) {
     RemoveDirectoryTree(dir, false);
     const std::wstring parent = ContainingFolder(dir);
     if (!parent.empty()) platform::ShellFileOps().RemoveEmptyDirectory(parent);
+    LogEntry(L"step", platform::Files().DirectoryExists(dir) ? L"the folder " + dir + L" is still there"
+                                                             : L"the folder " + dir + L" is removed");
 }
 
 HKEY SettingsHive() {
@@ -173,6 +177,16 @@ void RemoveProductKeys(HKEY hive) {
     reg.DeleteKey(kUninstallKey);
 }
 
+// What this run passes on to the second stage: an unattended run stays
+// unattended, and both stages write to the same log.
+std::wstring SecondStageOptions() {
+    std::wstring words;
+    if (ParseRunOptions(platform::Env().Arguments()).silent) words += L" /SILENT";
+    const std::wstring log = TheRunLog().Path();
+    if (!log.empty()) words += L" \"/log=" + log + L"\"";
+    return words;
+}
+
 void SpawnSecondStage(const std::wstring& installer, const std::wstring& dir) {
     const std::wstring temp = TempDirectory();
     const std::wstring copy = temp + kUninstallerCopyName;
@@ -181,7 +195,7 @@ void SpawnSecondStage(const std::wstring& installer, const std::wstring& dir) {
     UninstallStatus(L"Spawning uninstaller to erase program directory....");
     platform::ProcessStart start;
     start.application = copy;
-    start.commandLine = SecondStageCommandLine(copy, installer, dir);
+    start.commandLine = SecondStageCommandLine(copy, installer, dir, SecondStageOptions());
     start.workDir = temp;
     start.flags = platform::kCreateNewConsole | platform::kCreateNewProcessGroup;
     uint32_t error = 0;
@@ -212,11 +226,12 @@ std::wstring FirstStageStillRunningText(const std::wstring& installer, const std
 }
 
 std::wstring SecondStageCommandLine(const std::wstring& copy, const std::wstring& installer,
-                                    const std::wstring& installDirectory) {
-    return L"\"" + copy + L"\" /DOUNINSTALL \"" + installer + L"\" \"" + installDirectory + L"\"";
+                                    const std::wstring& installDirectory, const std::wstring& options) {
+    return L"\"" + copy + L"\" /DOUNINSTALL \"" + installer + L"\" \"" + installDirectory + L"\"" + options;
 }
 
 void UninstallStatus(const std::wstring& text) {
+    LogEntry(L"step", text);
     if (!gStatus) return;
     gStatus->SetText(text);
     platform::Env().ProcessMessages();
@@ -278,7 +293,9 @@ void FinishUninstall() {
         return;
     }
     RemoveInstallDirectory(dir);
-    platform::Shell().Execute(L"open", ExitSurveyUrl(), L"", std::nullopt, platform::kSwShowNormal);
+    // Nobody is there to answer the survey after an unattended uninstall.
+    if (!ParseRunOptions(args).silent)
+        platform::Shell().Execute(L"open", ExitSurveyUrl(), L"", std::nullopt, platform::kSwShowNormal);
     platform::ShellFileOps().DeleteAtRestart(platform::Env().ExecutablePath());
 }
 

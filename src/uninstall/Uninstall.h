@@ -39,7 +39,8 @@ void UninstallStatus(const std::wstring& text);
 bool RunUninstall(TStatusBar* sb);
 
 // The "/douninstall" stage: arguments 2 and 3 are the first stage's
-// installer and the install directory.
+// installer and the install directory; "/silent" after them leaves out the
+// exit-survey page.
 void FinishUninstall();
 
 // "Removing Directory tree " + folder, then the shell's silent delete of it
@@ -47,9 +48,10 @@ void FinishUninstall();
 void RemoveDirectoryTree(const std::wstring& folder, bool toRecycleBin);
 
 // The second stage's command line: the copy quoted, "/DOUNINSTALL", the
-// installer and the install directory quoted.
+// installer and the install directory quoted, then options (each word with
+// its leading blank: " /SILENT", " \"/log=PATH\"").
 std::wstring SecondStageCommandLine(const std::wstring& copy, const std::wstring& installer,
-                                    const std::wstring& installDirectory);
+                                    const std::wstring& installDirectory, const std::wstring& options = L"");
 
 // The texts of the boxes.
 std::wstring UninstallConfirmationText(const std::wstring& installDirectory);
