@@ -4,10 +4,18 @@
 
 #include <exception>
 
+#include "app/logging_ports.h"
+#include "app/unattended.h"
 #include "base/encoding.h"
 #include "base/error.h"
+#include "base/text.h"
+#include "core/run_log.h"
+#include "core/run_options.h"
+#include "core/settings.h"
 #include "download/manifest_download.h"
 #include "download/verification.h"
+#include "install/install_steps.h"
+#include "install/self_update.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "ui/frmNewMain.h"
@@ -44,9 +52,74 @@ int RunModes(const ModeHandlers& handlers) {
     return 1;
 }
 
+namespace {
+
+const wchar_t* ModeName(Mode mode) {
+    switch (mode) {
+        case Mode::Installer: return L"install";
+        case Mode::Uninstall: return L"uninstall";
+        case Mode::DoUninstall: return L"uninstall (second stage)";
+        case Mode::TestIni: return L"testini";
+    }
+    return L"";
+}
+
+// Where the log goes when the command line names no file.
+void SetDefaultLogPath(Mode mode) {
+    switch (mode) {
+        case Mode::Uninstall:
+        case Mode::DoUninstall:
+            // The install directory is about to be deleted; the user's
+            // temporary folder outlives it, is writable without
+            // administrator rights, and is where the second stage runs.
+            TheRunLog().SetPath(TempDirectory() + L"Tidestart-uninstall.log");
+            return;
+        case Mode::TestIni:
+            if (!InstallDirectory().empty()) TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);
+            return;
+        case Mode::Installer:
+            return;  // beside the manifest copy, once the directory is chosen
+    }
+}
+
+}  // namespace
+
 int RunProgram() {
     SetManifestFetcher(&ManifestDownload());
-    return RunModes(DefaultModeHandlers());
+
+    auto& env = platform::Env();
+    const std::vector<std::wstring> args = env.Arguments();
+    const RunOptions options = ParseRunOptions(args);
+    const Mode mode = SelectMode(args.size() > 1 ? args[1] : std::wstring());
+    TheRunLog().Enable();
+    if (options.log) TheRunLog().SetPath(*options.log);
+    SetDefaultLogPath(mode);
+    TheRunLog().Header(ExeVersionString(env.ExecutablePath()), ModeName(mode) + std::wstring(options.silent ? L", unattended" : L""),
+                       MaskedCommandLine(env.CommandLine()));
+
+    // Everything the run does to the machine goes through these.
+    LoggingMessageBoxes shownBoxes(platform::Port<platform::MessageBoxes>::Get());
+    UnattendedMessageBoxes answeredBoxes;
+    platform::ScopedPort<platform::MessageBoxes> boxes(options.silent ? static_cast<platform::MessageBoxes&>(answeredBoxes)
+                                                                      : shownBoxes);
+    LoggingRegistry registry(platform::Reg());
+    platform::ScopedPort<platform::Registry> registryPort(registry);
+    LoggingProcesses processes(platform::Procs());
+    platform::ScopedPort<platform::Processes> processPort(processes);
+    LoggingShell shell(platform::Shell());
+    platform::ScopedPort<platform::ShellExecutor> shellPort(shell);
+    LoggingHttp http(platform::Internet());
+    platform::ScopedPort<platform::Http> httpPort(http);
+    const TInstallSteps steps = LoggingInstallSteps(ProgramInstallSteps());
+    ScopedInstallSteps stepsScope(steps);
+
+    Outcome outcome = Outcome::Done;
+    const int rc = RunModes(options.silent ? UnattendedModeHandlers(options, outcome) : DefaultModeHandlers());
+    // An error that escaped the mode has its own code; interactive runs
+    // keep 0 otherwise.
+    const int code = rc != 0 || !options.silent ? rc : ExitCodeOf(outcome);
+    LogEntry(L"run", L"exit code " + IntToStr(code));
+    return code;
 }
 
 }  // namespace tide
