@@ -187,21 +187,37 @@ TEST_F(OrchestrationTest, StateTable) {
         W journal;            // up to the countdown
         W captions;           // message boxes
         int ticks;            // countdown ticks until the browser; 0: no countdown
+        Outcome outcome;      // nobody answers on the port here, unless a row says so
     };
     const Row rows[] = {
         {"unusable path: message, nothing changed", [](OrchestrationTest& t) { t.w.SetPath(L"Tidewell"); }, {},
-         {L"Error Creating Directory"}, 0},
+         {L"Error Creating Directory"}, 0, Outcome::DirectoryRefused},
         {"self-update ends the program", [](OrchestrationTest& t) { t.selfUpdateGoesOn = false; },
-         {L"install 0", L"uninstall 0", L"path 0", L"SelfUpdateAndRegister"}, {}, 0},
+         {L"install 0", L"uninstall 0", L"path 0", L"SelfUpdateAndRegister"}, {}, 0, Outcome::StepFailed},
         {"manifest without TW FILE_VERSION: stuck", [](OrchestrationTest& t) { t.Publish(ManifestText(false)); },
-         kClick, {L"Error Download Files"}, 0},
+         kClick, {L"Error Download Files"}, 0, Outcome::DownloadFailed},
         {"fresh installation, server never answers: browser at the 15th tick", nullptr,
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall,
               {L"SetServerRunning 1", L"startTimer 1"}, kShortcuts}),
-         {}, 15},
+         {}, 15, Outcome::ServerNotStarted},
+        {"fresh installation, the server answers once started: browser at the 2nd tick",
+         [](OrchestrationTest& t) {
+             t.onStep = [&t](const std::wstring& step) {
+                 if (step == L"SetServerRunning") t.net.answers = true;
+             };
+         },
+         Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall,
+              {L"SetServerRunning 1", L"startTimer 1"}, kShortcuts}),
+         {}, 2, Outcome::Done},
+        {"an install step fails: the others still run", [](OrchestrationTest& t) {
+             t.steps.InstallApplication = [&t](platform::StatusLine*) { t.j.Add(L"InstallApplication"); return false; };
+         },
+         Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall,
+              {L"SetServerRunning 1", L"startTimer 1"}, kShortcuts}),
+         {}, 15, Outcome::StepFailed},
         {"server start fails: no countdown", [](OrchestrationTest& t) { t.serverStarts = false; },
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall, {L"SetServerRunning 1"}, kShortcuts}),
-         {L"Starting Tomcat"}, 0},
+         {L"Starting Tomcat"}, 0, Outcome::ServerNotStarted},
         {"server already answering: stopped for the download, then Tomcat Running?",
          [](OrchestrationTest& t) {
              t.net.answers = true;
@@ -213,10 +229,11 @@ TEST_F(OrchestrationTest, StateTable) {
                L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication", L"stage 4",
                L"SetServerRunning 0", L"InstallServerService", L"stage 5"},
               kShortcuts}),
-         {L"Tomcat Running?"}, 0},
+         {L"Tomcat Running?"}, 0, Outcome::ServerNotStarted},
         {"first installation while another program answers on the port: left alone, Tomcat Running?",
          [](OrchestrationTest& t) { t.net.answers = true; },
-         Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall, kShortcuts}), {L"Tomcat Running?"}, 0},
+         Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0"}, kFreshInstall, kShortcuts}), {L"Tomcat Running?"}, 0,
+         Outcome::ServerNotStarted},
         {"cancel after the runtime and the unzip tool arrived",
          [](OrchestrationTest& t) {
              t.m.OnRead([&t](const std::wstring& url, size_t) {
@@ -226,7 +243,7 @@ TEST_F(OrchestrationTest, StateTable) {
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3", L"InstallJre JREx64", L"stage 4",
                        L"InstallServerService", L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
-         {}, 15},
+         {}, 15, Outcome::DownloadFailed},
         {"upgrade where only TW changed: service kept",
          [](OrchestrationTest& t) {
              WriteSetting(L"Version", L"4.0");
@@ -240,7 +257,7 @@ TEST_F(OrchestrationTest, StateTable) {
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3", L"InstallApplication", L"stage 4",
                        L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
-         {}, 15},
+         {}, 15, Outcome::ServerNotStarted},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -261,6 +278,7 @@ TEST_F(OrchestrationTest, StateTable) {
         EXPECT_EQ(ReadSetting(L"ShortcutsOffered"), installed ? L"Y" : L"");
         EXPECT_EQ(ReadSetting(L"AppPath"), row.journal.empty() ? L"" : kDir);
         EXPECT_FALSE(t.w.oComponentDL);
+        EXPECT_EQ(ExitCodeOf(t.w.outcome), ExitCodeOf(row.outcome));
         t.TearDown();
     }
 }
