@@ -124,9 +124,8 @@ long LoggingRegistry::OpenKey(HKEY parent, const std::wstring& subKey, uint32_t 
 
 long LoggingRegistry::CreateKey(HKEY parent, const std::wstring& subKey, uint32_t sam, HKEY* result) {
     const long rc = inner_.CreateKey(parent, subKey, sam, result);
-    const std::wstring name = KeyName(parent, subKey) + ViewOf(sam);
-    if (rc == platform::kRegOk && result) Remember(*result, name);
-    LogEntry(L"registry", L"create or open key " + name + L": " + Result(rc));
+    // Opened for writing is not written yet: the values written say it.
+    if (rc == platform::kRegOk && result) Remember(*result, KeyName(parent, subKey) + ViewOf(sam));
     return rc;
 }
 
@@ -182,9 +181,16 @@ platform::TRegDeleteKeyEx LoggingRegistry::FindRegDeleteKeyEx(void* library) {
 
 namespace {
 
+// The program and what it was given; the command line alone when it names
+// the program itself.
 std::wstring ProgramText(const platform::ProcessStart& s) {
-    if (s.commandLine && !s.commandLine->empty()) return MaskedCommandLine(*s.commandLine);
-    return s.application.value_or(L"(none)");
+    const std::wstring line = s.commandLine ? MaskedCommandLine(*s.commandLine) : std::wstring();
+    if (!s.application || s.application->empty()) return line;
+    if (line.empty()) return *s.application;
+    if (StartsWith(LowerCase(line), LowerCase(*s.application)) ||
+        StartsWith(LowerCase(line), L"\"" + LowerCase(*s.application)))
+        return line;
+    return *s.application + L" " + line;
 }
 
 class LoggedProcess : public platform::Process {

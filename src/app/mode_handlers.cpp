@@ -69,10 +69,7 @@ void SetDefaultLogPath(Mode mode) {
     switch (mode) {
         case Mode::Uninstall:
         case Mode::DoUninstall:
-            // The install directory is about to be deleted; the user's
-            // temporary folder outlives it, is writable without
-            // administrator rights, and is where the second stage runs.
-            TheRunLog().SetPath(TempDirectory() + L"Tidestart-uninstall.log");
+            TheRunLog().SetPath(TempDirectory() + kUninstallLogName);
             return;
         case Mode::TestIni:
             if (!InstallDirectory().empty()) TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);

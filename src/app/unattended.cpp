@@ -45,15 +45,6 @@ void HeadlessInstallWindow::SetStartTimer(bool on) {
 void HeadlessInstallWindow::RearmDownloadTimer() { dlDue_ = Now() + kDownloadTimerMs; }
 void HeadlessInstallWindow::RearmStartTimer() { startDue_ = Now() + kStartTimerMs; }
 
-void HeadlessInstallWindow::LoggedStatusLine::SetText(const std::wstring& text) {
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (text == last_ || text.empty()) return;
-        last_ = text;
-    }
-    LogEntry(L"status", text);
-}
-
 Outcome RunHeadlessInstall(HeadlessInstallWindow& w) {
     auto& env = platform::Env();
     cbInstallClick(w);
@@ -79,7 +70,7 @@ namespace {
 
 void Finish(Outcome& slot, Outcome outcome) {
     slot = outcome;
-    LogEntry(L"run", L"result: " + OutcomeText(outcome) + L", exit code " + IntToStr(ExitCodeOf(outcome)));
+    LogEntry(L"run", L"result: " + OutcomeText(outcome));
 }
 
 bool Usable(const RunOptions& o, Outcome& outcome) {

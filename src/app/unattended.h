@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "core/Tidestart.h"
@@ -16,7 +15,8 @@ namespace tide {
 
 // The main window's part in an installation, with nothing on the screen:
 // the path is the one given, the timers are kept as due times for
-// RunHeadlessInstall, the status texts go to the run log.
+// RunHeadlessInstall. The status line and the bar show nothing: the steps
+// and their results are in the run log.
 class HeadlessInstallWindow : public TInstallWindow {
 public:
     explicit HeadlessInstallWindow(std::wstring path);
@@ -43,13 +43,9 @@ public:
     void RearmStartTimer();
 
 private:
-    class LoggedStatusLine : public platform::StatusLine {
+    class NoStatusLine : public platform::StatusLine {
     public:
-        void SetText(const std::wstring& text) override;
-
-    private:
-        std::mutex mu_;
-        std::wstring last_;
+        void SetText(const std::wstring&) override {}
     };
     class NoProgressBar : public platform::ProgressBar {
     public:
@@ -61,7 +57,7 @@ private:
     bool closed_ = false;
     bool dlOn_ = false, startOn_ = false;
     uint64_t dlDue_ = 0, startDue_ = 0;
-    LoggedStatusLine status_;
+    NoStatusLine status_;
     NoProgressBar progress_;
 };
 

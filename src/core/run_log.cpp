@@ -84,6 +84,13 @@ void RunLog::Write(const std::wstring& kind, const std::wstring& text) {
 
 void RunLog::Enable() { enabled_ = true; }
 
+void RunLog::Close() {
+    std::lock_guard<std::mutex> lock(mu_);
+    enabled_ = false;
+    path_.clear();
+    pending_.clear();
+}
+
 void RunLog::Append(const std::string& line) {
     std::lock_guard<std::mutex> lock(mu_);
     if (!enabled_) return;

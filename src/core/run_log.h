@@ -31,6 +31,9 @@ public:
     // Until the program enables it, the log takes nothing (the units that
     // write to it run in tests and tools too).
     void Enable();
+    // Takes nothing more until enabled again, and forgets the path and the
+    // entries kept in memory.
+    void Close();
 
     // The file to append to. The first call wins: a path given on the
     // command line is set before the program knows the default one.
