@@ -30,6 +30,7 @@
 namespace tide {
 
 const wchar_t kUninstallerCopyName[] = L"Tideclean.EXE";
+const wchar_t kUninstallLogName[] = L"Tidestart-uninstall.log";
 
 namespace {
 
@@ -253,6 +254,8 @@ bool RunUninstall(TStatusBar* sb) {
                                              platform::MbIcon::Stop, platform::MbButtons::OkCancelDefaultCancel);
     if (answer != platform::kIdOk) return false;
 
+    // Started from the window, the run has not settled on a log yet.
+    TheRunLog().SetPath(TempDirectory() + kUninstallLogName);
     const std::wstring dir = InstallDirectory();
     if (!CheckRemovableInstallDirectory(dir)) return false;
     // Started from the window, the run has not fetched the manifest; the

@@ -22,6 +22,11 @@
 namespace tide {
 
 extern const wchar_t kUninstallerCopyName[];  // "Tideclean.EXE"
+// The run log of an uninstall, in TempDirectory(), unless the command line
+// names one: the install directory is about to be deleted, while the user's
+// temporary folder outlives it, is writable without administrator rights,
+// and is where the second stage runs.
+extern const wchar_t kUninstallLogName[];  // "Tidestart-uninstall.log"
 
 // The second stage waits at most this long for the first to end.
 constexpr uint32_t kFirstStageWaitMs = 5 * 60 * 1000;
