@@ -4,6 +4,8 @@
 #include "base/text.h"
 #include "core/run_log.h"
 #include "core/run_options.h"
+#include "core/text_file.h"
+#include "download/URLFetcher2.h"
 #include "platform/fake/fake_clock.h"
 #include "release_fixture.h"
 
@@ -151,4 +153,28 @@ TEST(Unattended, UrlsAreLoggedWithoutCredentials) {
     EXPECT_EQ(UrlForLog(L"http://bob:pw@h:8/a@b"), L"http://h:8/a@b");
     EXPECT_EQ(UrlForLog(L"http://h/a@b"), L"http://h/a@b");
     EXPECT_EQ(UrlForLog(L"C:\\a@b"), L"C:\\a@b");
+}
+
+TEST(Unattended, LogsEveryRequestWithStatusBytesAndResume) {
+    tide::testing::FakeMachine m;
+    platform::fake::FakeClock clock;
+    platform::ScopedPort<platform::Clock> clockPort(clock);
+    m.fs.MakeDirectory(L"C:\\t");
+    const std::wstring url = L"http://dl.test/f.bin";
+    m.http.Serve(url, std::string(1000, 'x'));
+    m.http.DropAfter(400);
+    LoggingHttp logged(m.http);
+    platform::ScopedPort<platform::Http> httpPort(logged);
+    TheRunLog().Enable();
+    TheRunLog().SetPath(L"C:\\t\\run.log");
+    TUrlDownloader dl;
+    const bool ok = dl.downloadURL(url, L"C:\\t\\f.bin", L"", 1000);
+    TheRunLog().Close();
+    ASSERT_TRUE(ok);
+    const std::vector<std::wstring> lines = SplitLines(Utf8ToWide(m.ReadFile(L"C:\\t\\run.log")));
+    std::vector<std::wstring> urls;
+    for (const auto& l : lines)
+        if (l.find(L" url: ") != std::wstring::npos) urls.push_back(l.substr(l.find(L" url: ") + 6));
+    EXPECT_EQ(urls, (std::vector<std::wstring>{L"GET http://dl.test/f.bin: status 200, 400 bytes",
+                                               L"GET http://dl.test/f.bin (resume from byte 400): status 206, 600 bytes"}));
 }
