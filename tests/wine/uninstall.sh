@@ -64,7 +64,7 @@ wine_run 30 reg add "${http_cmd/http/https}" /ve /d "\"$(winpath "$TEST_TMP/brow
 wintemp=$(wine_run 30 cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
 hosttemp=$(wine_run 30 winepath -u "$wintemp" </dev/null 2>/dev/null | tr -d '\r')
 [ -n "$hosttemp" ] && [ -d "$hosttemp" ] || fail "no temporary folder: '$wintemp'"
-on_exit "rm -f '$hosttemp/Tideclean.EXE'"
+on_exit "rm -f '$hosttemp/Tideclean.EXE' '$hosttemp/Tidestart-uninstall.log'"
 
 # install DIR: the real install steps into DIR, then the product as the
 # installer copy, and the keys of an older installation planted.
@@ -214,7 +214,9 @@ pass "from outside: no Tideclean.EXE, the install directory deleted directly, it
 profile=$(wine_run 30 cmd /c echo %USERPROFILE% </dev/null 2>/dev/null | tr -d '\r')
 mkdir -p "$WINEPREFIX/drive_c/tide-uninstall-test/photos"
 echo keep > "$WINEPREFIX/drive_c/tide-uninstall-test/photos/a.jpg"
-listing() { (cd "$1" && find . -maxdepth 2 -printf '%p %s\n' 2>/dev/null | sort); }
+# The run log in the temporary folder (under the profile) records each
+# refusal: the one file a refused uninstall writes, checked on its own.
+listing() { (cd "$1" && find . -maxdepth 2 -printf '%p %s\n' 2>/dev/null | grep -v '/Tidestart-uninstall\.log ' | sort); }
 hostof() { wine_run 30 winepath -u "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 refused() {  # dir, how: the robot's line and the listing before and after
   local dir=$1 b a out host
@@ -227,6 +229,8 @@ refused() {  # dir, how: the robot's line and the listing before and after
   echo "$out" | grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
     || fail "refusal of $dir: $out"
   [ "$b" = "$a" ] && [ -n "$b" ] || fail "$dir changed: $(diff <(echo "$b") <(echo "$a"))"
+  tail -2 "$hosttemp/Tidestart-uninstall.log" | tr -d '\r' | grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" ||
+    fail "the run log does not record the refusal of $dir: $(tail -3 "$hosttemp/Tidestart-uninstall.log")"
 }
 install "$TEST_TMP/inst4/Tidewell"
 snap_before=$(snapshot "$TEST_TMP/inst4/Tidewell")
