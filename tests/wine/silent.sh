@@ -35,13 +35,24 @@ for a in '/dir=' '/dri=C:\Tidewell\'; do
   [ "$rc" = 1 ] || fail "/silent with $a: exit code $rc, not 1"
   nothing_installed "$a"
 done
+rc=$(silent /silent /acceptlicense /i "$manifest" '/dir=C:\' "/log=$L")
+[ "$rc" = 6 ] || fail "/dir=C:\\: exit code $rc, not 6"
+nothing_installed '/dir=C:\'
 rc=$(silent /silent /i "$manifest" '/dir=C:\Tidewell\' "/log=$L" /proxypassword=s3cret)
 [ "$rc" = 2 ] || fail "without /acceptlicense: exit code $rc, not 2"
 nothing_installed "without /acceptlicense"
 grep -q 'run: the licence was not accepted' "$log" || fail "the log does not say why: $(cat "$log")"
 grep -q 's3cret' "$log" && fail "the password is in the log"
 tr -d '\r' < "$log" | grep -q 'command line: .*/proxypassword=\*\*\*\*\*$' || fail "no masked password in the log: $(cat "$log")"
-pass "/dir= empty and an unknown /dri=: exit 1; no /acceptlicense: exit 2, the log says why and masks /proxypassword=; nothing made (no $E2E_INST, no $key, no request in the nginx log)"
+pass "/dir= empty and an unknown /dri=: exit 1; /dir=C:\\: exit 6; no /acceptlicense: exit 2, the log says why and masks /proxypassword=; nothing made (no $E2E_INST, no $key, no request in the nginx log)"
+
+# --- a manifest that cannot be fetched ---------------------------------------
+rc=$(silent /silent /acceptlicense /i "$NGINX_URL/release/missing.ini" '/dir=C:\Tidewell\' "/log=$L")
+[ "$rc" = 3 ] || fail "a missing manifest: exit code $rc, not 3"
+tr -d '\r' < "$log" | grep -q 'message: "Error Download Files": An error happened downloading a file.* -> OK (unattended)$' ||
+  fail "the download advice is not in the log: $(tail -5 "$log")"
+e2e_forget
+pass "a manifest that cannot be fetched: exit 3, the download advice in the log"
 
 # --- the unattended installation --------------------------------------------
 t0=$(e2e_ms)
@@ -82,8 +93,8 @@ done
 grep -Eqv '^$|^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z [a-z]+: ' "$TEST_TMP/log.txt" &&
   fail "a log line without time and kind: $(grep -Ev '^$|^[0-9-]{10}T[0-9:.]{12}Z [a-z]+: ' "$TEST_TMP/log.txt" | head -3)"
 runs=$(grep -c 'Z run: Tidestart ' "$TEST_TMP/log.txt")
-[ "$runs" = 4 ] || fail "the log holds $runs run headers, not 4 (appended)"
-pass "unattended install in $secs s: exit 0, the calendar answers on port $port, no browser; the log ($(wc -l < "$TEST_TMP/log.txt") lines) has the header, step lines with results, URL lines with status and bytes ($zip_size for the application), program exit codes, registry writes, and all 4 runs appended"
+[ "$runs" = 6 ] || fail "the log holds $runs run headers, not 6 (appended)"
+pass "unattended install in $secs s: exit 0, the calendar answers on port $port, no browser; the log ($(wc -l < "$TEST_TMP/log.txt") lines) has the header, step lines with results, URL lines with status and bytes ($zip_size for the application), program exit codes, registry writes, and all 6 runs appended"
 
 # --- the quiet uninstall, exactly as it is registered -----------------------
 out=$(wine_run 200 "$E2E_ROBOT" run --timeout 150 --command-line "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT" </dev/null | tr -d '\r')
