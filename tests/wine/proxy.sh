@@ -126,7 +126,8 @@ n0=$(lines "$NGINX_ACCESS_LOG")
 rm -f "$app/downloader.ini"
 boxes=$(WINEDEBUG=+wininet wine_run 240 "$robot" run --timeout 200 -- "$(winpath "$exe")" /i "$url" 2>"$trace" </dev/null | tr -d '\r')
 echo "$boxes" | cut -c1-100
-proxy_lines 1 | sort | uniq -c | sed 's/^ */  /'
+proxy_lines 1 | head -n 2
+echo "  proxy: ... ($(grep -c "GET $url HTTP/1.1" "$PROXY_LOG") requests in all, no upstream connection)"
 st=$(statuses)
 echo "  statuses seen by WinInet: $st"
 echo "$boxes" | grep -q '^Error Dowloading|An error happened downloading '"$url"'\\nto ' || fail "no download error box: $boxes"
@@ -158,4 +159,19 @@ cmp -s "$app/downloader.ini" "$served/release/downloader.ini" || fail "the manif
 for hive in HKCU HKLM; do wine_run 60 reg export "$hive" "$(winpath "$TEST_TMP/$hive.reg")" /y >/dev/null 2>&1 || fail "reg export $hive"; done
 iconv -f UTF-16LE -t UTF-8 "$TEST_TMP/HKCU.reg" "$TEST_TMP/HKLM.reg" 2>/dev/null | grep -qF "$secret" && fail "the password is in the registry"
 grep -rqF "$secret" "$app" && fail "the password was written into $app"
-pass "proxy with BasicAuth and /PROXYUSER= /ProxyPassword=: statuses $st (the 407, then WinInet's resend with the credentials), forwarded once, nginx got it from 127.0.0.3; the password is in no file of the run and not in the registry"
+pass "proxy with BasicAuth and /PROXYUSER= /ProxyPassword=: statuses $st (the open, the adapter's resend, WinInet's own resend with the credentials), forwarded once, nginx got it from 127.0.0.3; the password is in no file of the run and not in the registry"
+
+# 4. A wrong password: the proxy refuses the credentials (tinyproxy says 401)
+#    and the fetch fails as without any; nothing is forwarded.
+p0=$(( $(lines "$PROXY_LOG") + 1 ))
+n0=$(( $(lines "$NGINX_ACCESS_LOG") + 1 ))
+: > "$TEST_TMP/out.txt"
+boxes=$(WINEDEBUG=+wininet wine_run 240 "$robot" run --timeout 200 -- "$(winpath "$exe")" /i "$url" "/proxyuser=$user" /proxypassword=wrong 2>"$trace" </dev/null | tr -d '\r')
+echo "$boxes" | cut -c1-60
+st=$(statuses)
+echo "  statuses seen by WinInet: $(tr ' ' '\n' <<< "$st" | sort | uniq -c | awk '{printf "%s x%s ", $2, $1}')"
+echo "$boxes" | grep -q '^Error Downloading Software|' || fail "no advice box with a wrong password: $boxes"
+! tail -n +"$p0" "$PROXY_LOG" | grep -q 'Established connection' || fail "the proxy forwarded a request with a wrong password"
+[ "$(nginx_from "$n0" | grep -c .)" = 0 ] || fail "nginx was reached with a wrong password"
+! grep -qw 200 <<< "$st" && grep -qw 401 <<< "$st" || fail "statuses with a wrong password: $st"
+pass "wrong password: refused (statuses $(tr ' ' '\n' <<< "$st" | sort -u | paste -sd/)), nothing forwarded, the usual boxes"
