@@ -11,11 +11,15 @@
 # the proxy connects out from 127.0.0.3: nginx logs the client address and
 # the proxy's Via header. tinyproxy logs each request's URL and whether it
 # reached the server, but no statuses: those are read from WinInet's trace
-# (WINEDEBUG=+wininet) of the run.
+# (WINEDEBUG=+wininet) of the run. Last, a component download resumed
+# through the authenticating proxy (componentdl_wine.exe): the range
+# survives the resend.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 exe=$W64/manifest_wine.exe
+dl=$W64/componentdl_wine.exe
 robot=$W64/robot.exe
-[ -f "$exe" ] && [ -f "$robot" ] || { echo "skip: $exe or $robot not built"; exit 77; }
+tool=$TIDE_NATIVE_BUILD/tiderelease
+for f in "$exe" "$dl" "$robot" "$tool"; do [ -f "$f" ] || { echo "skip: $f not built"; exit 77; }; done
 command -v tinyproxy >/dev/null || { echo "skipped: tinyproxy is not installed (scripts/setup.sh installs it)"; exit 77; }
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 
@@ -25,6 +29,8 @@ served=$TEST_TMP/served
 app=$TEST_TMP/app
 mkdir -p "$served/release" "$app"
 cp "$TIDE_SOURCE_DIR"/tools/fixtures/release/* "$served/release/"
+head -c 307200 /dev/urandom > "$served/release/tidewell-3.4.16.zip"
+"$tool" make-manifest "$served/release/downloader.ini" "$served/release" >/dev/null || fail "tiderelease make-manifest failed"
 
 # --- nginx on 127.0.0.2, logging who connected and through what -------------
 start_nginx "$served"
@@ -41,6 +47,7 @@ PY
 for i in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.2/$NGINX_PORT") 2>/dev/null && break; sleep 0.1; done
 (exec 3<>"/dev/tcp/127.0.0.2/$NGINX_PORT") 2>/dev/null || fail "nginx does not listen on 127.0.0.2:$NGINX_PORT"
 url="http://127.0.0.2:$NGINX_PORT/release/downloader.ini"
+sed -i "s|^BINARY_BASE=.*|BINARY_BASE=http://127.0.0.2:$NGINX_PORT/release/\r|" "$served/release/downloader.ini"
 
 # start_proxy NAME [CONFIG LINE]: tinyproxy in the foreground on a free port
 # of 127.0.0.1, its own config and log; sets PROXY_PORT and PROXY_LOG.
@@ -175,3 +182,22 @@ echo "$boxes" | grep -q '^Error Downloading Software|' || fail "no advice box wi
 [ "$(nginx_from "$n0" | grep -c .)" = 0 ] || fail "nginx was reached with a wrong password"
 ! grep -qw 200 <<< "$st" && grep -qw 401 <<< "$st" || fail "statuses with a wrong password: $st"
 pass "wrong password: refused (statuses $(tr ' ' '\n' <<< "$st" | sort -u | paste -sd/)), nothing forwarded, the usual boxes"
+
+# 5. A component resumed through the proxy with the credentials: the first
+#    100000 bytes are there, the rest comes as 206 through the proxy.
+inst=$TEST_TMP/inst
+mkdir -p "$inst"
+head -c 100000 "$served/release/tidewell-3.4.16.zip" > "$inst/tidewell-3.4.16.zip"
+n0=$(( $(lines "$NGINX_ACCESS_LOG") + 1 ))
+out=$(WINEDEBUG=+wininet wine_run 120 "$dl" /i "$url" "$(winpath "$inst")" - TW -1 "/proxyuser=$user" "/proxypassword=$secret" 2>"$trace" </dev/null | tr -d '\r') ||
+  fail "componentdl_wine.exe failed: $out"
+echo "$out" | grep -E '^(status|downloaded|box)='
+nginx_from "$n0" | sed 's/^/  nginx: /'
+st=$(statuses)
+echo "  statuses seen by WinInet: $st"
+echo "$out" | grep -qx 'status=DOWNLOAD_SUCCEEDED' && echo "$out" | grep -qx 'downloaded=TW' || fail "component download: $out"
+cmp -s "$served/release/tidewell-3.4.16.zip" "$inst/tidewell-3.4.16.zip" || fail "the resumed file is not the served one"
+nginx_from "$n0" | grep 'GET /release/tidewell-3.4.16.zip ' | grep -q '" 206 207200 range="bytes=100000-307200" .* from=127.0.0.3 via="1.[01] tideproxy' ||
+  fail "the resumed request did not reach nginx through the proxy with its range: $(nginx_from "$n0")"
+[ "$st" = "407 407 200 407 407 206" ] || fail "statuses of the manifest and the component: $st"
+pass "TW resumed at byte 100000 through the proxy with the credentials: statuses $st (manifest, then the component), nginx answered 206 for bytes=100000-307200 from 127.0.0.3, the file is the served one"
