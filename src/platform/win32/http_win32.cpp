@@ -17,8 +17,9 @@
 // proxy that asks for credentials answers the open with 407; when the
 // program was given credentials they go on the request handle
 // (INTERNET_OPTION_PROXY_USERNAME/PASSWORD) and the request is sent again,
-// as WinInet expects: it answers the proxy's challenge on that resend
-// (Wine's WinInet never sends them before a 407 has asked).
+// as WinInet expects: it answers the proxy's challenge on that resend.
+// (Wine's WinInet sends them only after a 407 of that send, so a fetch
+// through a proxy with basic authentication reads 407, 407, 200.)
 #include <windows.h>
 #include <wininet.h>
 
