@@ -3,6 +3,7 @@
 #include <clocale>
 
 #include "base/text.h"
+#include "core/proxy_options.h"
 #include "platform/environment.h"
 #include "platform/message_box.h"
 #include "platform/version_info.h"
@@ -43,6 +44,8 @@ int RunTidestart(const ModeHandlers& handlers) {
     std::setlocale(LC_NUMERIC, "C");
 
     auto args = env.Arguments();
+    // Before any mode fetches anything (the manifest, a component).
+    ApplyProxyCredentials(args);
     Mode mode = SelectMode(args.size() > 1 ? args[1] : std::wstring());
     const std::function<void()>* run = nullptr;
     switch (mode) {

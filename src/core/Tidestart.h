@@ -31,7 +31,7 @@ struct ModeHandlers {
 };
 
 // Start-up steps after the framework is initialised: title, decimal
-// separator, mode dispatch. Returns the process exit code (0; an error that
+// separator, the proxy credentials of the command line, mode dispatch. Returns the process exit code (0; an error that
 // escapes the mode is left to the caller).
 int RunTidestart(const ModeHandlers& handlers);
 

@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "install/install_steps.h"
 #include "install/java_runtime.h"
+#include "install/uninstall_entry.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -219,6 +220,8 @@ void dlTimerTimer(TInstallWindow& w) {
     Guarded(w, [&] { steps.CreateProgramShortcuts(platform::Env().ExecutablePath(), InstallDirectory()); });
     Guarded(w, [&] { steps.CreateServiceShortcuts(InstallDirectory()); });
     WriteSetting(L"ShortcutsOffered", L"Y");
+    // Last, once all that this installation puts into the folder is there.
+    Guarded([] { WriteEstimatedSize(InstallDirectory()); });
     w.EnableUninstallButton(true);
 }
 

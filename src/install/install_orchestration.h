@@ -3,8 +3,9 @@
 // installer updates and registers itself, the components this machine needs
 // download on their own thread while dlTimer polls, then each one that
 // arrived is installed, the server becomes a service, starts, gets its
-// shortcuts, and tmrStartTomcat counts down until it answers (at most 15 s)
-// before the browser opens its address.
+// shortcuts, the uninstall entry gets the install directory's size, and
+// tmrStartTomcat counts down until it answers (at most 15 s) before the
+// browser opens its address.
 //
 // Everything runs on the window thread in the window's handlers
 // (install/install_window.h). An error inside one component's install step,

@@ -19,8 +19,19 @@ std::wstring InstallerCopyPath();
 // URLInfoAbout (TUTORIAL_URL and SUPPORT_URL of [GENERAL]), InstallLocation
 // (the folder of installerCopy without its trailing "\"), Publisher,
 // NoModify and NoRepair (REG_DWORD 1), UninstallString ("installerCopy"
-// /UNINSTALL). False when the key cannot be opened or created (no
+// /UNINSTALL), DisplayIcon (installerCopy,0), InstallDate (today's local
+// date, yyyymmdd), QuietUninstallString ("installerCopy" /UNINSTALL
+// /SILENT). False when the key cannot be opened or created (no
 // administrator rights); nothing is shown.
 bool WriteUninstallEntry(const std::wstring& installerCopy);
+
+// yyyymmdd, as InstallDate holds it.
+std::wstring InstallDateText(int year, int month, int day);
+
+// At the end of an installation: EstimatedSize (REG_DWORD), the size of
+// installDir in KiB (TreeSizeBytes rounded up), in the entry when it
+// exists (never creates it). When the size cannot be computed, a value left
+// by an earlier installation is removed and false returned.
+bool WriteEstimatedSize(const std::wstring& installDir);
 
 }  // namespace tide

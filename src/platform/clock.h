@@ -1,4 +1,4 @@
-// The clocks: the date-and-time clock, a monotonic millisecond tick, and
+// The clocks: the date-and-time clock, the local date, a monotonic millisecond tick, and
 // sleeping. Elapsed times are measured on the tick (or, where a date is
 // needed as well, on the date-and-time clock) rather than on the time of
 // day, so an interval that spans midnight stays positive. Every wait of the
@@ -12,6 +12,13 @@
 
 namespace tide::platform {
 
+// A calendar date of the machine's time zone.
+struct LocalDate {
+    int year;   // e.g. 2026
+    int month;  // 1..12
+    int day;    // 1..31
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -19,6 +26,8 @@ public:
     virtual int64_t NowMs() = 0;
     // Milliseconds since an arbitrary start; never goes back (GetTickCount64).
     virtual uint64_t TickMs() = 0;
+    // Today in the machine's time zone (GetLocalTime).
+    virtual LocalDate Today() = 0;
     // Suspends the calling thread for ms milliseconds (Sleep).
     virtual void SleepMs(uint32_t ms) = 0;
 };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/port.h"
 
@@ -38,6 +39,14 @@ enum class OpenMode {
     ReadWriteExisting,
 };
 
+// One entry of a folder as FindFirstFileW/FindNextFileW report it.
+struct DirEntry {
+    std::wstring name;  // without the folder
+    bool directory = false;
+    bool reparsePoint = false;  // a junction or symbolic link (not followed)
+    uint64_t size = 0;          // of a file; 0 for a folder
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -51,6 +60,10 @@ public:
     virtual bool RemoveFile(const std::wstring& path) = 0;
     virtual bool Copy(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
     virtual bool Move(const std::wstring& from, const std::wstring& to) = 0;
+    // The entries of folder (no trailing backslash), without "." and "..", in the
+    // order the file system gives them. False when the folder cannot be
+    // listed (LastError() tells why); an empty folder is true with none.
+    virtual bool ListDirectory(const std::wstring& folder, std::vector<DirEntry>& entries) = 0;
     // Error code of the last failed call on this thread (Windows error codes).
     virtual uint32_t LastError() = 0;
 };

@@ -57,7 +57,12 @@ class Http {
 public:
     virtual ~Http() = default;
     // A session identifying itself as agent; nullptr when none can be made.
+    // It goes through the proxy of the system's settings, if any.
     virtual std::unique_ptr<HttpSession> OpenSession(const std::wstring& agent, const HttpTimeouts& timeouts) = 0;
+    // The user name and password for a proxy that asks for them (407), in
+    // every session opened afterwards; an empty user name sends none. They
+    // are kept in memory only.
+    virtual void SetProxyCredentials(const std::wstring& user, const std::wstring& password) = 0;
 };
 
 inline Http& Internet() { return Port<Http>::Get(); }

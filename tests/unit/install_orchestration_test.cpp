@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <future>
 
 #include "base/encoding.h"
 #include "base/error.h"
+#include "core/ArchAwareRegistry.h"
 #include "core/InstallInfo.h"
 #include "core/Tidestart.h"
 #include "core/install_dir_guard.h"
@@ -14,6 +16,7 @@
 #include "fake_install_window.h"
 #include "install/install_orchestration.h"
 #include "install/install_steps.h"
+#include "install/uninstall_entry.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_shell_execute.h"
 #include "platform/fake/fake_system.h"
@@ -37,6 +40,7 @@ const wchar_t kDir[] = L"C:\\Apps\\Tidewell\\";
 const wchar_t kExe[] = L"C:\\Downloads\\Tidestart.exe";
 const wchar_t kJava64[] = L"HKLM\\Software\\JavaSoft\\Java Runtime Environment";
 const wchar_t kJava32[] = L"HKLM\\Software\\WOW6432Node\\JavaSoft\\Java Runtime Environment";
+const wchar_t kEntry[] = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidewell";
 
 struct Component {
     std::wstring section, file;
@@ -102,7 +106,11 @@ struct OrchestrationTest : ::testing::Test {
             j.Add(entry);
             if (onStep) onStep(step);
         };
-        steps.SelfUpdateAndRegister = [=] { log(L"SelfUpdateAndRegister", L"SelfUpdateAndRegister"); return selfUpdateGoesOn; };
+        steps.SelfUpdateAndRegister = [=] {
+            log(L"SelfUpdateAndRegister", L"SelfUpdateAndRegister");
+            if (selfUpdateGoesOn) m.machine.registry.PutString(kEntry, L"DisplayName", L"Tidewell Web Calendar");
+            return selfUpdateGoesOn;
+        };
         steps.InstallJre = [=](platform::StatusLine* sb, const std::wstring& c) {
             EXPECT_EQ(sb, &w.sb);
             log(L"InstallJre " + c, L"InstallJre");
@@ -153,6 +161,21 @@ struct OrchestrationTest : ::testing::Test {
             tmrStartTomcatTimer(w);
         }
         return ticks;
+    }
+    // EstimatedSize of the entry, -1 when there is none.
+    int32_t EstimatedSize() {
+        TArchAwareRegistry r;
+        r.SetRootKey(HKEY_LOCAL_MACHINE);
+        r.SetAccess(KEY_READ);
+        return r.OpenKey(kUninstallKey, false) && r.ValueExists(L"EstimatedSize") ? r.ReadInteger(L"EstimatedSize")
+                                                                                 : -1;
+    }
+    // What the install directory holds, in KiB rounded up, counted on the host.
+    int32_t HostKiB() {
+        uint64_t bytes = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(m.fs.HostPath(kDir)))
+            if (e.is_regular_file()) bytes += e.file_size();
+        return static_cast<int32_t>((bytes + 1023) / 1024);
     }
     W Captions() {
         W out;
@@ -276,6 +299,9 @@ TEST_F(OrchestrationTest, StateTable) {
         EXPECT_EQ(t.env.QuitRequested(), browser);
         const bool installed = !row.journal.empty() && row.journal.back() == L"uninstall 1";
         EXPECT_EQ(ReadSetting(L"ShortcutsOffered"), installed ? L"Y" : L"");
+        // Measured at the end: the components downloaded into the folder count.
+        EXPECT_EQ(t.EstimatedSize(), installed ? t.HostKiB() : -1);
+        EXPECT_TRUE(!installed || t.EstimatedSize() > 0);
         EXPECT_EQ(ReadSetting(L"AppPath"), row.journal.empty() ? L"" : kDir);
         EXPECT_FALSE(t.w.oComponentDL);
         EXPECT_EQ(ExitCodeOf(t.w.outcome), ExitCodeOf(row.outcome));

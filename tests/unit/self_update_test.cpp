@@ -7,6 +7,7 @@
 #include "core/InstallInfo.h"
 #include "install/self_update.h"
 #include "install/uninstall_entry.h"
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_shell_execute.h"
 #include "platform/fake/fake_system.h"
 #include "release_fixture.h"
@@ -45,6 +46,8 @@ struct SelfUpdateTest : ::testing::Test {
     platform::ScopedPort<platform::OsInfo> osPort{os};
     platform::fake::RecordingShellExecutor shell;
     platform::ScopedPort<platform::ShellExecutor> shellPort{shell};
+    platform::fake::FakeClock clock{1775000000000};  // 2026-03-31 23:33 UTC
+    platform::ScopedPort<platform::Clock> clockPort{clock};
 
     void SetUp() override {
         ResetInstallInfoForTest();
@@ -158,16 +161,18 @@ TEST_F(SelfUpdateTest, AnUpdateThatCannotRunGoesOnWithThisInstaller) {
     EXPECT_NE(m.boxes.Shown().back().text.find(kTemp + L"Tidestart-1.5.10.exe"), std::wstring::npos);
 }
 
-TEST_F(SelfUpdateTest, EntryHoldsNineValuesInOrderInTheNativeView) {
+TEST_F(SelfUpdateTest, EntryHoldsTwelveValuesInOrderInTheNativeView) {
     m.WriteFile(L"C:\\Apps\\Cal\\Tidestart.EXE", kOldInstaller);
     OwnVersion(1, 5, 10, 0);
+    clock.SetUtcOffset(3600 * 1000);  // local time is an hour ahead: already April
     EXPECT_TRUE(SelfUpdateAndRegister());
     ExpectRegistered();
     EXPECT_FALSE(reg.HasKey(kEntry32));
-    std::vector<std::wstring> order(reg.names.end() - 9, reg.names.end());
+    std::vector<std::wstring> order(reg.names.end() - 12, reg.names.end());
     EXPECT_EQ(order, (std::vector<std::wstring>{L"DisplayName", L"DisplayVersion", L"HelpLink", L"URLInfoAbout",
                                                 L"InstallLocation", L"Publisher", L"NoModify", L"NoRepair",
-                                                L"UninstallString"}));
+                                                L"UninstallString", L"DisplayIcon", L"InstallDate",
+                                                L"QuietUninstallString"}));
     TArchAwareRegistry r;
     r.SetRootKey(HKEY_LOCAL_MACHINE);
     r.SetAccess(KEY_READ);
@@ -178,6 +183,10 @@ TEST_F(SelfUpdateTest, EntryHoldsNineValuesInOrderInTheNativeView) {
     EXPECT_EQ(r.ReadString(L"URLInfoAbout"), L"http://s/");
     EXPECT_EQ(r.ReadString(L"InstallLocation"), L"C:\\Apps\\Cal");
     EXPECT_EQ(r.ReadString(L"Publisher"), L"Quorvan Labs, Inc.");
+    EXPECT_EQ(r.ReadString(L"DisplayIcon"), L"C:\\Apps\\Cal\\Tidestart.EXE,0");
+    EXPECT_EQ(r.ReadString(L"InstallDate"), L"20260401");
+    EXPECT_EQ(r.ReadString(L"QuietUninstallString"), L"\"C:\\Apps\\Cal\\Tidestart.EXE\" /UNINSTALL /SILENT");
+    EXPECT_FALSE(r.ValueExists(L"EstimatedSize"));  // only once the installation has ended
     for (const wchar_t* flag : {L"NoModify", L"NoRepair"}) {
         uint32_t type = 0;
         platform::Reg().QueryValue(r.CurrentKey(), flag, &type, nullptr);

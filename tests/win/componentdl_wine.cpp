@@ -1,10 +1,11 @@
 // The component downloader with the real ports (files, registry, WinInet,
 // std::thread on Windows). Run by tests/wine/componentdl.sh.
 //
-//   componentdl_wine.exe /i MANIFEST_URL INSTALL_DIR ALT_PATH COMPONENTS ABORT_MS
+//   componentdl_wine.exe /i MANIFEST_URL INSTALL_DIR ALT_PATH COMPONENTS ABORT_MS [PROXY CREDENTIALS]
 //
 // ALT_PATH "-" for none; COMPONENTS comma-separated; ABORT_MS the delay
-// after BeginDownload before AbortDownload, or -1 for no abort. Message
+// after BeginDownload before AbortDownload, or -1 for no abort; then
+// "/proxyuser=" and "/proxypassword=" as the program takes them. Message
 // boxes are recorded and printed, not shown. Prints "key=value" lines:
 // manifest, status, downloaded, last-text, abort-latency-ms (abort to a
 // final status), destroyed-ms (abort to the end of the destructor, which
@@ -20,6 +21,8 @@
 #include "base/error.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "core/proxy_options.h"
+#include "platform/environment.h"
 #include "base/text.h"
 #include "download/ComponentDL.h"
 #include "platform/message_box.h"
@@ -66,10 +69,12 @@ bool Running(TDownloadStatus s) { return s == DOWNLOAD_IN_PROGRESS || s == ABORT
 
 int wmain(int argc, wchar_t** argv) {
     SetManifestFetcher(&ManifestDownload());
-    if (argc != 7) {
-        fwprintf(stderr, L"usage: componentdl_wine.exe /i MANIFEST_URL INSTALL_DIR ALT_PATH COMPONENTS ABORT_MS\n");
+    if (argc < 7) {
+        fwprintf(stderr, L"usage: componentdl_wine.exe /i MANIFEST_URL INSTALL_DIR ALT_PATH COMPONENTS ABORT_MS "
+                         L"[/proxyuser=NAME /proxypassword=SECRET]\n");
         return 2;
     }
+    ApplyProxyCredentials(platform::Env().Arguments());
     ResultFile out(L"");
     const std::wstring dir = argv[3];
     const std::wstring alt = std::wstring(argv[4]) == L"-" ? L"" : argv[4];

@@ -3,7 +3,8 @@
 //
 //   manifest_wine.exe [ARGUMENTS AS THE INSTALLER GETS THEM]
 //
-// The command line is the one the lookups scan ("/i URL", "/UNINSTALL").
+// The command line is the one the lookups scan ("/i URL", "/UNINSTALL"),
+// with the proxy credentials the program takes from it ("/proxyuser=").
 // Environment: TIDETEST_APPDIR the install directory to use, TIDETEST_LOOKUPS
 // how many lookups of TW FILE_VERSION (default 1), TIDETEST_OUT a file for
 // the result lines. After the lookups the program runs a message loop for at
@@ -12,6 +13,7 @@
 
 #include "base/error.h"
 #include "core/manifest.h"
+#include "core/proxy_options.h"
 #include "base/text.h"
 #include "platform/environment.h"
 #include "download/manifest_download.h"
@@ -22,6 +24,7 @@ using namespace tide::wintest;
 
 int wmain(int, wchar_t**) {
     SetManifestFetcher(&ManifestDownload());
+    ApplyProxyCredentials(platform::Env().Arguments());
     ResultFile out(EnvVar(L"TIDETEST_OUT"));
     AppPathGuard guard(EnvVar(L"TIDETEST_APPDIR"));
     int lookups = StrToIntDef(EnvVar(L"TIDETEST_LOOKUPS"), 1);

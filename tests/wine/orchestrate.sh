@@ -137,3 +137,19 @@ F="$TEST_TMP/Programs/Tidewell Web Calendar"
   || fail "no uninstall entry"
 [ -f "$inst/Tidestart.EXE" ] || fail "no installer copy in the install directory"
 pass "shortcuts in the Programs folder ($(ls "$F" | tr '\n' ',' )), uninstall entry and Tidestart.EXE written by the self-registration"
+
+# --- the entry in the list of installed programs, read back ------------------
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
+for v in DisplayIcon InstallDate QuietUninstallString EstimatedSize; do
+  echo "  $v = $(reg_query 64 "$entry" $v)"
+done
+[ "$(reg_query 64 "$entry" DisplayIcon)" = "$I\\Tidestart.EXE,0" ] || fail "DisplayIcon"
+[ "$(reg_query 64 "$entry" InstallDate)" = "$(date +%Y%m%d)" ] || fail "InstallDate (today here: $(date +%Y%m%d))"
+[ "$(reg_query 64 "$entry" QuietUninstallString)" = "\"$I\\Tidestart.EXE\" /UNINSTALL /SILENT" ] || fail "QuietUninstallString"
+kib=$(( $(reg_query 64 "$entry" EstimatedSize) ))
+# du over the folder's files (apparent sizes, hard links each counted): the
+# entry counts bytes in files, rounded up to KiB once for the whole tree.
+bytes=$(find "$inst" -type f -print0 | du -cbl --files0-from=- | tail -n 1 | cut -f1)
+echo "  du: $(du -sk "$inst" | cut -f1) KiB on disk; files $bytes bytes = $(( (bytes + 1023) / 1024 )) KiB"
+[ "$kib" = $(( (bytes + 1023) / 1024 )) ] || fail "EstimatedSize $kib KiB, the folder's files $bytes bytes"
+pass "the entry's DisplayIcon, InstallDate $(date +%Y%m%d), QuietUninstallString, and EstimatedSize $kib KiB = the install folder's files by du ($bytes bytes)"

@@ -96,8 +96,8 @@ grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" | grep -qF "ua=\"Tidewel
 pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started, the old one ended"
 rm -f "$got"
 
-# 2. The same version: nothing fetched; copied and registered, nine values
-#    in the 64-bit view, written in order. (Wine keeps a key's values sorted
+# 2. The same version: nothing fetched; copied and registered, twelve
+#    values in the 64-bit view, written in order. (Wine keeps a key's values sorted
 #    by name, so reg query cannot show the order: Wine's registry trace of
 #    the run shows the writes.)
 manifest equal "$own" "$md5"
@@ -105,9 +105,9 @@ WINEDEBUG=+reg RUN_STDERR=$TEST_TMP/trace.txt run "$exe" equal "$dir" > /dev/nul
 has "$out" 'result=true' "equal"
 [ "$(installer_gets)" = 1 ] || fail "equal version fetched the installer: $(cat "$NGINX_ACCESS_LOG")"
 cmp -s "$exe" "$inst/Tidestart.EXE" || fail "the installer copy is not the running program"
-names="DisplayName DisplayVersion HelpLink URLInfoAbout InstallLocation Publisher NoModify NoRepair UninstallString"
+names="DisplayName DisplayVersion HelpLink URLInfoAbout InstallLocation Publisher NoModify NoRepair UninstallString DisplayIcon InstallDate QuietUninstallString"
 written=$(grep -o 'NtSetValueKey ([^,]*,L"[A-Za-z]*"' "$TEST_TMP/trace.txt" | sed 's/.*L"//; s/"$//' \
-  | grep -xF -f <(tr ' ' '\n' <<< "$names") | tail -9 | paste -sd' ')
+  | grep -xF -f <(tr ' ' '\n' <<< "$names") | tail -12 | paste -sd' ')
 echo "written: $written"
 [ "$written" = "$names" ] || fail "values written in the order '$written'"
 wine_run 60 reg query "$key" /reg:64 > "$TEST_TMP/reg.txt" 2>/dev/null || fail "no uninstall entry in the 64-bit view"
@@ -123,11 +123,14 @@ Publisher|REG_SZ|Quorvan Labs, Inc.
 NoModify|REG_DWORD|0x1
 NoRepair|REG_DWORD|0x1
 UninstallString|REG_SZ|"${dir}Tidestart.EXE" /UNINSTALL
+DisplayIcon|REG_SZ|${dir}Tidestart.EXE,0
+InstallDate|REG_SZ|$(date +%Y%m%d)
+QuietUninstallString|REG_SZ|"${dir}Tidestart.EXE" /UNINSTALL /SILENT
 EXPECTED
 )
 [ "$entry" = "$expected" ] || fail "uninstall entry:
 $(diff <(echo "$expected") <(echo "$entry"))"
-pass "equal version $own: not fetched; copy made; nine values, written in order"
+pass "equal version $own: not fetched; copy made; twelve values, written in order"
 
 # 3. Running $newer told of $older_text_after (after it as text, older as
 #    numbers): not fetched.

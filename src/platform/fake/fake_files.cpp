@@ -219,6 +219,36 @@ bool FakeFileSystem::Move(const std::wstring& from, const std::wstring& to) {
     return !ec;
 }
 
+bool FakeFileSystem::ListDirectory(const std::wstring& folder, std::vector<DirEntry>& entries) {
+    entries.clear();
+    std::string h = HostPath(folder);
+    while (h.size() > 1 && h.back() == '/') h.pop_back();
+    std::error_code ec;
+    if (!fs::is_directory(h, ec)) {
+        tlsLastError = fs::exists(h, ec) ? kErrAccessDenied : kErrPathNotFound;
+        return false;
+    }
+    fs::directory_iterator it(h, ec), end;
+    if (ec) {
+        tlsLastError = kErrAccessDenied;
+        return false;
+    }
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        DirEntry e;
+        e.name = Utf8ToWide(it->path().filename().string());
+        e.reparsePoint = it->is_symlink(ec);
+        e.directory = it->is_directory(ec);
+        e.size = !e.directory && !e.reparsePoint ? it->file_size(ec) : 0;
+        entries.push_back(std::move(e));
+    }
+    if (ec) {
+        tlsLastError = kErrAccessDenied;
+        return false;
+    }
+    return true;
+}
+
 uint32_t FakeFileSystem::LastError() { return tlsLastError; }
 
 TempFileSystem::TempFileSystem()

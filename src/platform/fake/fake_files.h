@@ -24,6 +24,8 @@ public:
     bool RemoveFile(const std::wstring& path) override;
     bool Copy(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
     bool Move(const std::wstring& from, const std::wstring& to) override;
+    // Symbolic links on the host stand for reparse points.
+    bool ListDirectory(const std::wstring& folder, std::vector<DirEntry>& entries) override;
     uint32_t LastError() override;
 
     // Host path of a Windows path.

@@ -126,6 +126,28 @@ size_t FakeHttp::BytesBeforeHang(size_t delivered) {
     return delivered >= hangReadsAfter_ ? 0 : hangReadsAfter_ - delivered;
 }
 
+void FakeHttp::SetProxyCredentials(const std::wstring& user, const std::wstring& password) {
+    std::lock_guard<std::mutex> lock(mu_);
+    proxyUser_ = user;
+    proxyPassword_ = password;
+}
+
+void FakeHttp::RequireProxyCredentials(const std::wstring& user, const std::wstring& password) {
+    std::lock_guard<std::mutex> lock(mu_);
+    neededUser_ = user;
+    neededPassword_ = password;
+}
+
+std::wstring FakeHttp::ProxyUser() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return proxyUser_;
+}
+
+std::wstring FakeHttp::ProxyPassword() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return proxyPassword_;
+}
+
 std::unique_ptr<UrlHandle> FakeHttp::Open(const std::shared_ptr<FakeLine>& line, const std::wstring& agent,
                                           const std::wstring& url, const std::wstring& headers) {
     std::unique_lock<std::mutex> lock(mu_);
@@ -142,7 +164,10 @@ std::unique_ptr<UrlHandle> FakeHttp::Open(const std::shared_ptr<FakeLine>& line,
     auto it = resources_.find(url);
     int status = 404;
     std::string body = "<html>404 Not Found</html>";
-    if (it != resources_.end()) {
+    if (!neededUser_.empty() && (proxyUser_ != neededUser_ || proxyPassword_ != neededPassword_)) {
+        status = 407;
+        body = "<html>407 Proxy Authentication Required</html>";
+    } else if (it != resources_.end()) {
         status = it->second.status;
         body = it->second.body;
         if (corrupt_ && corruptAt_ < body.size()) body[corruptAt_] = static_cast<char>(body[corruptAt_] ^ 0x5A);

@@ -38,6 +38,14 @@ public:
     // answers 404.
     void ServeStatus(const std::wstring& url, int status, std::string page);
 
+    void SetProxyCredentials(const std::wstring& user, const std::wstring& password) override;
+    // A proxy that answers every request with 407 unless the session's
+    // credentials are these (an empty user name: no proxy in the way).
+    void RequireProxyCredentials(const std::wstring& user, const std::wstring& password);
+    // The credentials handed over last.
+    std::wstring ProxyUser();
+    std::wstring ProxyPassword();
+
     // ---- faults ----
     void FailSessions(bool fail);
     // The next n URL opens fail.
@@ -121,6 +129,8 @@ private:
     int live_ = 0;
     int aborted_ = 0;
     HttpTimeouts timeouts_{0, 0};
+    std::wstring proxyUser_, proxyPassword_;
+    std::wstring neededUser_, neededPassword_;
 };
 
 }  // namespace tide::platform::fake

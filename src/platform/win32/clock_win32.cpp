@@ -17,6 +17,11 @@ public:
         return static_cast<int64_t>(t.QuadPart / 10000ULL) - 11644473600000LL;
     }
     uint64_t TickMs() override { return GetTickCount64(); }
+    LocalDate Today() override {
+        SYSTEMTIME st;
+        GetLocalTime(&st);
+        return LocalDate{st.wYear, st.wMonth, st.wDay};
+    }
     void SleepMs(uint32_t ms) override { Sleep(ms); }
 };
 }  // namespace

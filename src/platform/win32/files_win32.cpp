@@ -88,6 +88,29 @@ public:
     bool Move(const std::wstring& from, const std::wstring& to) override {
         return MoveFileW(from.c_str(), to.c_str()) ? true : Fail();
     }
+    bool ListDirectory(const std::wstring& folder, std::vector<DirEntry>& entries) override {
+        entries.clear();
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? true : Fail();
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            DirEntry e;
+            e.name = name;
+            e.directory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            e.reparsePoint = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            e.size = e.directory ? 0 : (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+            entries.push_back(std::move(e));
+        } while (FindNextFileW(h, &fd));
+        const DWORD end = GetLastError();
+        FindClose(h);
+        if (end != ERROR_NO_MORE_FILES) {
+            tlsLastError = end;
+            return false;
+        }
+        return true;
+    }
     uint32_t LastError() override { return tlsLastError; }
 };
 

@@ -12,6 +12,14 @@
 //
 // The body is read ahead by the worker into a ring buffer, each WinInet
 // read sized by what is waiting, and handed to the caller in batches.
+//
+// The session takes the proxy from the system's settings (PRECONFIG). A
+// proxy that asks for credentials answers the open with 407; when the
+// program was given credentials they go on the request handle
+// (INTERNET_OPTION_PROXY_USERNAME/PASSWORD) and the request is sent again,
+// as WinInet expects: it answers the proxy's challenge on that resend.
+// (Wine's WinInet sends them only after a 407 of that send, so a fetch
+// through a proxy with basic authentication reads 407, 407, 200.)
 #include <windows.h>
 #include <wininet.h>
 
@@ -59,6 +67,7 @@ struct Line {
     uint64_t posted = 0;
     uint64_t finished = 0;
     std::wstring openUrl, openHeaders;
+    std::wstring proxyUser, proxyPassword;  // set once, before the worker starts
     int status = 0;
     // The body read so far and not yet taken: fill bytes from head on. The
     // worker writes only after them, the caller takes only them.
@@ -99,6 +108,23 @@ int StatusOf(HINTERNET h) {
     DWORD code = 0, len = sizeof(code), index = 0;
     if (!HttpQueryInfoW(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len, &index)) return 0;
     return static_cast<int>(code);
+}
+
+// After a 407 with credentials to give: reads what is left of the proxy's
+// page (so the connection can carry the resend), puts the credentials on
+// the request and sends it again. The request's headers (a range) stay.
+// Returns the new status, or 0 when the resend failed.
+int ResendWithProxyCredentials(HINTERNET request, const std::wstring& user, const std::wstring& password) {
+    InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(user.c_str()),
+                       static_cast<DWORD>(user.size() + 1));
+    InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(password.c_str()),
+                       static_cast<DWORD>(password.size() + 1));
+    char page[4096];
+    DWORD got = 0;
+    for (int i = 0; i < 256 && InternetReadFile(request, page, sizeof(page), &got) && got != 0; ++i) {
+    }
+    if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return 0;
+    return StatusOf(request);
 }
 
 // The worker's read-ahead of the body, until its end, an abort or the end
@@ -156,6 +182,13 @@ void Work(std::shared_ptr<Line> line) {
                                               static_cast<DWORD>(line->openHeaders.size()),
                                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
                     line->status = opened ? StatusOf(opened) : 0;
+                    if (line->status == HTTP_STATUS_PROXY_AUTH_REQ && !line->proxyUser.empty()) {
+                        line->status = ResendWithProxyCredentials(opened, line->proxyUser, line->proxyPassword);
+                        if (line->status == 0) {
+                            InternetCloseHandle(opened);
+                            opened = nullptr;
+                        }
+                    }
                 } else if (job == Job::CloseUrl && url) {
                     InternetCloseHandle(url);
                 }
@@ -269,8 +302,11 @@ private:
 
 class WinInetSession : public HttpSession {
 public:
-    explicit WinInetSession(HINTERNET h) : line_(std::make_shared<Line>()) {
+    WinInetSession(HINTERNET h, const std::wstring& proxyUser, const std::wstring& proxyPassword)
+        : line_(std::make_shared<Line>()) {
         line_->session = h;
+        line_->proxyUser = proxyUser;
+        line_->proxyPassword = proxyPassword;
         worker_ = std::thread(Work, line_);
     }
     ~WinInetSession() override {
@@ -319,8 +355,18 @@ public:
         SetTimeout(h, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs);
         SetTimeout(h, INTERNET_OPTION_SEND_TIMEOUT, timeouts.receiveMs);
         SetTimeout(h, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.receiveMs);
-        return std::make_unique<WinInetSession>(h);
+        std::lock_guard<std::mutex> lock(mu_);
+        return std::make_unique<WinInetSession>(h, proxyUser_, proxyPassword_);
     }
+    void SetProxyCredentials(const std::wstring& user, const std::wstring& password) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        proxyUser_ = user;
+        proxyPassword_ = password;
+    }
+
+private:
+    std::mutex mu_;
+    std::wstring proxyUser_, proxyPassword_;
 };
 
 }  // namespace
