@@ -22,9 +22,11 @@ constexpr int kSignatureAttempts = 3;
 
 enum class Fetched { Got, Missing, Failed };
 
+// A location on a server (a scheme other than file:), as opposed to a path
+// or file URL on this machine.
 bool IsWebLocation(const std::wstring& location) {
     const std::wstring l = LowerCase(location);
-    return StartsWith(l, L"http://") || StartsWith(l, L"https://");
+    return l.find(L"://") != std::wstring::npos && !StartsWith(l, L"file:");
 }
 
 // One small file by URL or path. Missing: the server answers that there is

@@ -2,7 +2,8 @@
 # build) under Wine, driven by the robot: a manifest changed by one byte
 # after signing and one without a signature are refused at the Install click
 # ("Notice" box with the error icon naming the manifest and what was wrong,
-# exit code 1): nothing requested beyond the manifest and its signature,
+# exit code 1; screenshots refused_tampered.png, refused_unsigned.png in
+# $TIDE_SCREENSHOT_DIR, default build/native/screenshots/signature): nothing requested beyond the manifest and its signature,
 # the install directory left empty, no uninstall entry, no installer copy.
 # Then a signed release that announces an older installer than the running
 # one installs with the running installer: its DOWNLOADER file is never
@@ -13,6 +14,8 @@ source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/e2e.sh"
 e2e_begin
 
+shots=${TIDE_SCREENSHOT_DIR:-$TIDE_NATIVE_BUILD/screenshots/signature}
+mkdir -p "$shots"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
 requests_since() { tail -n +"$1" "$NGINX_ACCESS_LOG" | grep -o '"GET [^ ]*' | cut -c6- | tr '\n' ' '; }
 # A copy of the release at served/NAME, pointed at itself and signed.
@@ -25,12 +28,17 @@ release_copy() {  # NAME
 # refused NAME TEXT: Install with served/NAME/downloader.ini shows TEXT (\n
 # for line breaks, as the robot writes them) and the program ends.
 refused() {
-  local url=$NGINX_URL/$1/downloader.ini from box rc
+  local url=$NGINX_URL/$1/downloader.ini from box rc frame
   e2e_forget
   from=$(( $(wc -l < "$NGINX_ACCESS_LOG") + 1 ))
   e2e_start /i "$url"
   agree_and_type 'C:\Tidewell\'
   e2e_R click --title "$E2E_TITLE" --text "&Install" >/dev/null
+  # What the administrator sees: a screenshot of the box while it is up.
+  frame=$(e2e_R window --title Notice --class '#32770' --timeout 60 | head -1) || fail "$1: no \"Notice\" box: $(requests_since "$from")"
+  sleep 0.3
+  import -window root -crop "$(awk -F'|' '{split($4, r, ","); printf "%dx%d+%d+%d", r[3], r[4], r[1], r[2]}' <<< "$frame")" +repage \
+    "$shots/refused_$1.png" || fail "no screenshot of the $1 box"
   box=$(e2e_R expect --caption Notice --timeout 60) || fail "$1: no \"Notice\" box: $(requests_since "$from")"
   [ "$box" = "Notice|${2//URL/$url}|error" ] || fail "$1: the box: $box"
   rc=0; wait "$E2E_PID" || rc=$?
