@@ -58,9 +58,10 @@ bool IsUninstallRun(const std::vector<std::wstring>& args);
 
 // Brings the manifest from a location (URL or file) to the local copy; false
 // when it could not (no local copy is left then). Throws ManifestRefused
-// when the manifest came but must not be used. The download layer provides the one the program uses
-// (download/manifest_download.h) and the program's entry installs it. While
-// none is installed, every fetch fails like a fetch without a network.
+// when the manifest came but must not be used. The download layer provides
+// the one the program uses (download/manifest_download.h) and the program's
+// entry installs it. While none is installed, every fetch fails like a fetch
+// without a network.
 class ManifestFetcher {
 public:
     virtual ~ManifestFetcher() = default;
