@@ -2,12 +2,12 @@
 # build) under Wine, driven by the robot: a manifest changed by one byte
 # after signing and one without a signature are refused at the Install click
 # ("Notice" box with the error icon naming the manifest and what was wrong,
-# exit code 1; screenshots refused_tampered.png, refused_unsigned.png in
-# $TIDE_SCREENSHOT_DIR, default build/native/screenshots/signature): nothing requested beyond the manifest and its signature,
-# the install directory left empty, no uninstall entry, no installer copy.
-# Then a signed release that announces an older installer than the running
-# one installs with the running installer: its DOWNLOADER file is never
-# requested.
+# exit code 1; screenshots refused_tampered.png and refused_unsigned.png in
+# $TIDE_SCREENSHOT_DIR, default build/native/screenshots/signature): nothing
+# requested beyond the manifest and its signature, the install directory
+# left empty (no installer copy), no uninstall entry. Then a signed release
+# that announces an older installer than the running one installs with the
+# running installer: its DOWNLOADER file is never requested.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
