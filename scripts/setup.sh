@@ -43,6 +43,7 @@ packages=(
   xvfb xauth x11-utils imagemagick nginx-light curl zip unzip nasm dpkg-dev file python3
   fonts-wine libjpeg62-turbo-dev  # Wine's Tahoma (the main window's font); libjpeg for the native tests
   tinyproxy  # the forward proxy of the downloads-through-a-proxy test
+  libsodium-dev  # the native tests' signatures and SHA-256 (the MinGW trees build their own: setup.d/30-libsodium.sh)
 )
 # The 32-bit Wine is optional: without it the 32-bit product cannot run
 # here, and only what needs it is skipped.

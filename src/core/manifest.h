@@ -22,6 +22,16 @@ public:
     using Error::Error;
 };
 
+// The manifest arrived but may not be used: its signature does not match it,
+// or it has none where one is required. Nothing of it was kept. It ends the
+// program through its last handler ("Notice" box, error icon): nothing is
+// installed or downloaded after it. The message names the manifest's
+// location and what was wrong.
+class ManifestRefused : public Error {
+public:
+    using Error::Error;
+};
+
 extern const wchar_t kManifestFileName[];          // "downloader.ini"
 extern const wchar_t kDownloadErrorCaption[];      // "Error Downloading Software"
 
@@ -47,9 +57,11 @@ std::wstring ManifestLocation(const std::vector<std::wstring>& args);
 bool IsUninstallRun(const std::vector<std::wstring>& args);
 
 // Brings the manifest from a location (URL or file) to the local copy; false
-// when it could not. The download layer provides the one the program uses
-// (download/manifest_download.h) and the program's entry installs it. While
-// none is installed, every fetch fails like a fetch without a network.
+// when it could not (no local copy is left then). Throws ManifestRefused
+// when the manifest came but must not be used. The download layer provides
+// the one the program uses (download/manifest_download.h) and the program's
+// entry installs it. While none is installed, every fetch fails like a fetch
+// without a network.
 class ManifestFetcher {
 public:
     virtual ~ManifestFetcher() = default;

@@ -144,11 +144,12 @@ void TComponentDownloader::Run() {
         // Read (and check) the expected facts before anything is copied, so a
         // malformed FILE_SIZE stops the component before it touches the disk.
         const std::wstring md5 = ManifestValue(name, L"FILE_MD5SUM");
+        const std::wstring sha256 = ManifestValue(name, L"FILE_SHA256");
         const int32_t size = ComponentFileSize(name);
 
         // A file of unknown size counts as complete only when its digest
         // proves it; a missing one never does.
-        ok = ComponentFileComplete(destination, size, md5);
+        ok = ComponentFileComplete(destination, size, md5, sha256);
         if (!ok && !Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
             // The destination is missing or incomplete (a partial download
             // of an earlier run, say): the copy replaces it.
@@ -156,7 +157,7 @@ void TComponentDownloader::Run() {
             if (sb) sb->SetText(L"Copying file " + source + L" to " + destination);
             // A failed or incomplete copy is not reported: the component is
             // then downloaded like any other.
-            ok = files.Copy(source, destination, false) && ComponentFileComplete(destination, size, md5);
+            ok = files.Copy(source, destination, false) && ComponentFileComplete(destination, size, md5, sha256);
             if (pb) pb->SetPosition(100);
             if (ok) slDownloaded->push_back(name);
         }
@@ -165,6 +166,7 @@ void TComponentDownloader::Run() {
 
         // Listed only once the download has succeeded: a failure, an abort
         // or an error raised on the way leaves it out.
+        oDL.Sha256 = sha256;
         ok = oDL.downloadURL(url, destination, md5, size);
         if (abortRequested_.load()) return Aborted();
         if (!ok) return Finish(DOWNLOAD_FAILED);

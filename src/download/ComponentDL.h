@@ -10,7 +10,9 @@
 // when the install directory already holds it complete (FILE_SIZE bytes;
 // with no FILE_SIZE, only a matching FILE_MD5SUM proves it complete), copied
 // from Alt_Path when it lies there, and otherwise downloaded from
-// BINARY_BASE + FILE_NAME with resume and MD5 check. A component is listed
+// BINARY_BASE + FILE_NAME with resume and MD5 check. A FILE_SHA256 value,
+// where the section has one, must match as well, on disk and after the
+// download. A component is listed
 // as obtained only once it is complete. The first failure ends the run.
 //
 // Aborts: AbortDownload may come at any moment, from any thread. It is kept

@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "download/md5.h"
+#include "download/sha256.h"
 #include "download/verification.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -272,6 +273,15 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                     computed + L"\n" + L"The expected MD5Sum is " + sMD5Sum + L"\n" + L"\n" +
                     L"You will have to re-download the file.",
                 L"Notice", platform::MbIcon::Error);
+        }
+    }
+    if (ok && !Trim(Sha256).empty()) {
+        if (sb) sb->SetText(L"Verifying file integrity...");
+        std::wstring computed;
+        if (!Sha256Matches(localName, Sha256, &computed)) {
+            ok = false;
+            Files().RemoveFile(localName);
+            ShowSha256Mismatch(computed, Sha256);
         }
     }
     return ok;

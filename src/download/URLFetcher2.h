@@ -55,6 +55,10 @@ public:
     // arrives just before.)
     const std::atomic<bool>* OwnerAbort = nullptr;
     bool SilentFail = false;
+    // Expected SHA-256 of the file (64 hexadecimal digits, any case), checked
+    // after the MD5 like it: a mismatch deletes the file and shows its own
+    // "Notice" box. Empty: no check.
+    std::wstring Sha256;
     double UpdateInterval = 10.0;  // seconds between two progress texts
     // How long the network may keep one attempt waiting: to connect, and
     // for the answer or the next bytes of it.

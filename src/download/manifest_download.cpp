@@ -1,14 +1,136 @@
 #include "download/manifest_download.h"
 
+#include <memory>
+#include <utility>
+
+#include "base/text.h"
 #include "core/Tidestart.h"
 #include "download/URLFetcher2.h"
+#include "download/release_key.h"
+#include "download/signature.h"
+#include "platform/files.h"
+#include "platform/http.h"
 
 namespace tide {
 
+namespace {
+
+using platform::Files;
+
+constexpr size_t kMaxSignatureBytes = 4096;  // a signature text is 129 bytes
+constexpr int kSignatureAttempts = 3;
+
+enum class Fetched { Got, Missing, Failed };
+
+// A location on a server (a scheme other than file:), as opposed to a path
+// or file URL on this machine.
+bool IsWebLocation(const std::wstring& location) {
+    const std::wstring l = LowerCase(location);
+    return l.find(L"://") != std::wstring::npos && !StartsWith(l, L"file:");
+}
+
+// One small file by URL or path. Missing: the server answers that there is
+// no such file (404, 410), or a file location cannot be opened; Failed:
+// anything else that stops the transfer (no network, an error answer).
+Fetched FetchSmall(const std::wstring& location, std::string& bytes) {
+    bytes.clear();
+    std::unique_ptr<platform::HttpSession> session =
+        platform::Internet().OpenSession(AgentName(), platform::HttpTimeouts{30000, 60000});
+    if (!session) return Fetched::Failed;
+    std::unique_ptr<platform::UrlHandle> url = session->OpenUrl(location, L"");
+    if (!url) return IsWebLocation(location) ? Fetched::Failed : Fetched::Missing;
+    const int status = url->StatusCode();
+    if (status == 404 || status == 410) return Fetched::Missing;
+    if (status != 0 && (status < 200 || status > 299)) return Fetched::Failed;
+    char buf[1024];
+    for (size_t n; (n = url->Read(buf, sizeof buf)) > 0;) {
+        bytes.append(buf, n);
+        // Longer than any signature: it is not one, and need not be read on.
+        if (bytes.size() > kMaxSignatureBytes) break;
+    }
+    return Fetched::Got;
+}
+
+Fetched FetchSignature(const std::wstring& location, std::string& bytes) {
+    Fetched got = Fetched::Failed;
+    for (int i = 0; i < kSignatureAttempts && got == Fetched::Failed; ++i) got = FetchSmall(location, bytes);
+    return got;
+}
+
+bool ReadBytes(const std::wstring& path, std::string& bytes) {
+    std::unique_ptr<platform::File> f = Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!f) return false;
+    bytes.clear();
+    char buf[65536];
+    for (size_t n; (n = f->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
+    return true;
+}
+
+}  // namespace
+
+std::wstring SignatureMismatchMessage(const std::wstring& location) {
+    return L"The release manifest " + location + L" was refused: its signature " + location +
+           L".sig does not match it.\n\nThe manifest may have been changed after the publisher signed it. "
+           L"Nothing was installed.";
+}
+
+std::wstring SignatureMissingMessage(const std::wstring& location) {
+    return L"The release manifest " + location + L" was refused: it has no signature (" + location +
+           L".sig was not found).\n\nThis installer accepts only a manifest signed by the publisher. "
+           L"Nothing was installed.";
+}
+
+std::wstring SignatureMalformedMessage(const std::wstring& location) {
+    return L"The release manifest " + location + L" was refused: its signature " + location +
+           L".sig is not a valid signature.\n\nNothing was installed.";
+}
+
+TManifestDownload::TManifestDownload() : TManifestDownload(ReleasePublicKey(), ReleaseSignatureRequired()) {}
+
+TManifestDownload::TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired)
+    : publicKey_(std::move(publicKey)), signatureRequired_(signatureRequired) {}
+
 bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath) {
+    // The manifest arrives beside the local copy and replaces it only once
+    // its signature holds; whatever fails, no copy of it is left to read.
+    const std::wstring fresh = localPath + L".new";
+    Files().RemoveFile(fresh);
+    Files().RemoveFile(localPath);
     TUrlDownloader dl(AgentName());
     dl.AllowResume = false;
-    return dl.downloadURL(location, localPath, L"", -1);
+    if (!dl.downloadURL(location, fresh, L"", -1)) {
+        Files().RemoveFile(fresh);
+        return false;
+    }
+    std::string manifest, signature;
+    const Fetched sig = FetchSignature(location + L".sig", signature);
+    std::wstring refusal;
+    if (sig == Fetched::Failed) {
+        Files().RemoveFile(fresh);
+        return false;
+    }
+    if (!ReadBytes(fresh, manifest)) {
+        Files().RemoveFile(fresh);
+        return false;
+    }
+    if (sig == Fetched::Missing) {
+        if (signatureRequired_) refusal = SignatureMissingMessage(location);
+    } else {
+        switch (CheckSignature(manifest, signature, publicKey_)) {
+            case SignatureCheck::Good: break;
+            case SignatureCheck::Mismatch: refusal = SignatureMismatchMessage(location); break;
+            case SignatureCheck::Malformed: refusal = SignatureMalformedMessage(location); break;
+        }
+    }
+    if (!refusal.empty()) {
+        Files().RemoveFile(fresh);
+        throw ManifestRefused(refusal);
+    }
+    if (!Files().Move(fresh, localPath)) {
+        Files().RemoveFile(fresh);
+        return false;
+    }
+    return true;
 }
 
 ManifestFetcher& ManifestDownload() {

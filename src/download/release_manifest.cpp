@@ -99,9 +99,15 @@ std::string Narrow(const std::wstring& s) {
     return out;
 }
 
+bool IsHex(const std::wstring& s, size_t digits) {
+    bool hex = s.size() == digits;
+    for (wchar_t c : s) hex = hex && ((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'));
+    return hex;
+}
+
 }  // namespace
 
-ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe) {
+ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe, bool addSha256) {
     if (manifestBytes.size() >= 2 && ((static_cast<unsigned char>(manifestBytes[0]) == 0xFF &&
                                        static_cast<unsigned char>(manifestBytes[1]) == 0xFE) ||
                                       (static_cast<unsigned char>(manifestBytes[0]) == 0xFE &&
@@ -164,7 +170,8 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
 
         const std::string sizeText = std::to_string(facts.size);
         const std::string md5Text = Narrow(facts.md5);
-        bool haveSize = false, haveMd5 = false;
+        const std::string shaText = Narrow(LowerCase(facts.sha256));
+        bool haveSize = false, haveMd5 = false, haveSha = false;
         for (size_t k = begin; k < end; ++k) {
             Line l = lines[k];
             const Parsed& p = parsed[k];
@@ -174,21 +181,26 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
             } else if (p.keyLine && SameKey(p.key, "FILE_MD5SUM")) {
                 l.body = l.body.substr(0, p.valueStart) + md5Text;
                 haveMd5 = true;
+            } else if (p.keyLine && SameKey(p.key, "FILE_SHA256")) {
+                l.body = l.body.substr(0, p.valueStart) + shaText;
+                haveSha = true;
             }
             out.push_back(l);
-            if (k == nameLine && (!haveSize || !haveMd5)) {
+            if (k == nameLine && (!haveSize || !haveMd5 || (addSha256 && !haveSha))) {
                 // Added right after FILE_NAME when the section lacks them
                 // (a later duplicate key would never be read anyway).
-                bool sizeLater = false, md5Later = false;
+                bool sizeLater = false, md5Later = false, shaLater = false;
                 for (size_t m = k + 1; m < end; ++m) {
                     if (parsed[m].keyLine && SameKey(parsed[m].key, "FILE_SIZE")) sizeLater = true;
                     if (parsed[m].keyLine && SameKey(parsed[m].key, "FILE_MD5SUM")) md5Later = true;
+                    if (parsed[m].keyLine && SameKey(parsed[m].key, "FILE_SHA256")) shaLater = true;
                 }
                 if (out.back().eol.empty()) out.back().eol = newline;
                 bool last = k + 1 == lines.size();
                 std::vector<Line> added;
                 if (!haveSize && !sizeLater) added.push_back({"FILE_SIZE=" + sizeText, newline});
                 if (!haveMd5 && !md5Later) added.push_back({"FILE_MD5SUM=" + md5Text, newline});
+                if (addSha256 && !haveSha && !shaLater) added.push_back({"FILE_SHA256=" + shaText, newline});
                 if (last && !added.empty() && lines[k].eol.empty()) added.back().eol.clear();
                 for (auto& a : added) out.push_back(a);
             }
@@ -203,7 +215,8 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
 
 std::wstring VerifyFailure::Line() const {
     std::wstring what_ = what == L"missing" ? L"missing" : what == L"size and MD5" ? what + L" differ" : what + L" differs";
-    if (what == L"FILE_NAME" || what == L"FILE_SIZE" || what == L"FILE_MD5SUM") what_ = L"bad " + what;
+    if (what == L"FILE_NAME" || what == L"FILE_SIZE" || what == L"FILE_MD5SUM" || what == L"FILE_SHA256")
+        what_ = L"bad " + what;
     return fileName + L" [" + section + L"]: " + what_ + L": expected " + expected + L", actual " + actual;
 }
 
@@ -245,10 +258,14 @@ VerifyResult VerifyManifestFacts(const std::string& manifestBytes, const Release
             fail(L"FILE_SIZE", L"a decimal byte count", L"\"" + sizeText + L"\"");
             continue;
         }
-        bool hex = md5.size() == 32;
-        for (wchar_t c : md5) hex = hex && ((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'));
-        if (!hex) {
+        if (!IsHex(md5, 32)) {
             fail(L"FILE_MD5SUM", L"32 hexadecimal digits", md5.empty() ? L"none" : L"\"" + md5 + L"\"");
+            continue;
+        }
+
+        const std::wstring sha256 = doc.ReadString(section, L"FILE_SHA256");
+        if (!sha256.empty() && !IsHex(sha256, 64)) {
+            fail(L"FILE_SHA256", L"64 hexadecimal digits", L"\"" + sha256 + L"\"");
             continue;
         }
 
@@ -266,6 +283,8 @@ VerifyResult VerifyManifestFacts(const std::string& manifestBytes, const Release
             fail(L"size", IntToStr(size) + L" bytes", IntToStr(static_cast<int64_t>(facts.size)) + L" bytes");
         else if (md5Differs)
             fail(L"MD5", UpperCase(md5), UpperCase(facts.md5));
+        else if (!sha256.empty() && !SameText(facts.sha256, sha256))
+            fail(L"SHA-256", LowerCase(sha256), LowerCase(facts.sha256));
     }
     return result;
 }

@@ -4,7 +4,8 @@
 //
 // UpdateManifestFacts rewrites the manifest text line by line: only the
 // values of FILE_SIZE and FILE_MD5SUM change (or are added after FILE_NAME
-// when a section lacks them); every other line, the comments, the order of
+// when a section lacks them), and FILE_SHA256 where a section has it (added
+// too only when asked); every other line, the comments, the order of
 // sections and keys and the line endings stay as they were.
 // VerifyManifestFacts reads the manifest the way the installer reads it and
 // compares each named file with what the manifest says.
@@ -19,7 +20,8 @@ namespace tide {
 
 struct ReleaseFileFacts {
     uint64_t size = 0;
-    std::wstring md5;  // 32 hexadecimal digits
+    std::wstring md5;     // 32 hexadecimal digits
+    std::wstring sha256;  // 64 hexadecimal digits
 };
 
 // Looks a file of the release folder up by its bare name: false when it is
@@ -38,12 +40,14 @@ struct ManifestUpdate {
 
 // Throws tide::Error when the text is not 8-bit (UTF-16 manifests are not
 // handled by the line rewrite).
-ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe);
+// With addSha256, sections that lack FILE_SHA256 get it as well.
+ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe,
+                                   bool addSha256 = false);
 
 struct VerifyFailure {
     std::wstring section;
     std::wstring fileName;
-    std::wstring what;      // "missing", "size", "MD5", "size and MD5", "FILE_NAME", "FILE_SIZE", ...
+    std::wstring what;      // "missing", "size", "MD5", "size and MD5", "SHA-256", "FILE_NAME", "FILE_SIZE", "FILE_SHA256", ...
     std::wstring expected;
     std::wstring actual;
     // One line: FILE_NAME [SECTION]: what differs, expected ..., actual ...
@@ -55,6 +59,8 @@ struct VerifyResult {
     std::vector<VerifyFailure> failures;
 };
 
+// FILE_SHA256 is checked where a section has it (64 hexadecimal digits,
+// either letter case).
 VerifyResult VerifyManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe);
 
 }  // namespace tide

@@ -3,6 +3,7 @@
 #include "core/IniDocument.h"
 #include "base/text.h"
 #include "download/md5.h"
+#include "download/sha256.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -29,12 +30,19 @@ bool CheckFileSize(const std::wstring& path, int32_t expectedSize) {
     return static_cast<uint32_t>(expectedSize) == static_cast<uint32_t>(file->Size());
 }
 
-bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5) {
-    if (size >= 1) return CheckFileSize(path, size);
-    if (md5.empty()) return false;
+bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5,
+                           const std::wstring& sha256) {
+    if (size >= 1) {
+        if (!CheckFileSize(path, size)) return false;
+    } else if (md5.empty()) {
+        return false;
+    }
+    const std::wstring sha = Trim(sha256);
+    if (size >= 1 && sha.empty()) return true;
     std::unique_ptr<platform::File> file = OpenForCheck(path);
     if (!file) return false;
-    return SameText(DigestToHex(DigestOfStream(*file)), md5);
+    if (size < 1 && !SameText(DigestToHex(DigestOfStream(*file)), md5)) return false;
+    return sha.empty() || SameText(Sha256OfStream(*file), sha);
 }
 
 void VerifyManifestFiles() {
@@ -61,6 +69,15 @@ void VerifyManifestFiles() {
         if (!CheckFileSize(folder + fileName, expected)) {
             failed = true;
             platform::ShowMessage(L"Error checking file: " + fileName, L"Error", MbIcon::None);
+            continue;
+        }
+        const std::wstring sha256 = Trim(manifest.ReadString(section, L"FILE_SHA256"));
+        std::wstring computed;
+        if (!Sha256Matches(folder + fileName, sha256, &computed)) {
+            failed = true;
+            platform::ShowMessage(L"Error checking file: " + fileName + L"\n\nThe computed SHA-256 is " + computed +
+                                      L"\nThe expected SHA-256 is " + sha256,
+                                  L"Error", MbIcon::None);
         }
     }
     if (failed)

@@ -19,13 +19,17 @@ bool CheckFileSize(const std::wstring& path, int32_t expectedSize);
 // again. With a known size (1 or more): CheckFileSize. With an unknown one
 // (below 1): only when a digest is given and the file's MD5 matches it
 // (letter case ignored); without a digest nothing proves such a file
-// complete.
-bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5);
+// complete. A non-empty sha256 (FILE_SHA256) must match the file's SHA-256
+// as well (letter case ignored).
+bool ComponentFileComplete(const std::wstring& path, int32_t size, const std::wstring& md5,
+                           const std::wstring& sha256 = std::wstring());
 
 // The "/testini" mode: argument 2 is a manifest file, argument 3 the folder
 // of component files. Every section's FILE_NAME is checked against its
-// FILE_SIZE; each failing file gets an "Error checking file: " box, then
-// one closing box tells the outcome.
+// FILE_SIZE, and against FILE_SHA256 where the section has one; each failing
+// file gets an "Error checking file: " box (naming both digests for a
+// SHA-256 mismatch), then one closing box tells the outcome. Nothing is
+// deleted: the folder may be a disc or the publisher's own.
 void VerifyManifestFiles();
 
 }  // namespace tide

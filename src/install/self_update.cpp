@@ -61,6 +61,7 @@ bool StartNewerInstaller() {
     const std::wstring name = CheckedComponentFileName(L"DOWNLOADER");
     const std::wstring local = TempDirectory() + name;
     TUrlDownloader downloader(AgentName());
+    downloader.Sha256 = ManifestValue(L"DOWNLOADER", L"FILE_SHA256");
     if (!downloader.downloadURL(ManifestValue(L"GENERAL", L"BINARY_BASE") + name, local,
                                 ManifestValue(L"DOWNLOADER", L"FILE_MD5SUM"), ComponentFileSize(L"DOWNLOADER")))
         return false;

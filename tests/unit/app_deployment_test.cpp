@@ -29,7 +29,7 @@ struct DeploymentTest : ::testing::Test {
         ResetInstallInfoForTest();
         SaveInstallDirectory(L"C:\\Cal");
         m.env.SetVariable(L"ComSpec", L"C:\\Windows\\system32\\cmd.exe");
-        m.http.Serve(kUrl, "[TOMCAT]\r\nUNPACK_PATH=apache-tomcat\r\n"
+        m.ServeManifest(kUrl, "[TOMCAT]\r\nUNPACK_PATH=apache-tomcat\r\n"
                            "[TW]\r\nFILE_NAME=tidewell-3.4.1.zip\r\nFILE_VERSION=3.4.1\r\n");
         m.Args({L"/i", kUrl});
         m.MakeDirs(kLocalhost);

@@ -96,7 +96,7 @@ struct ComponentDLTest : ::testing::Test {
         return t;
     }
     void PublishRelease(const std::string& manifest = "") {
-        m.http.Serve(kManifestUrl, manifest.empty() ? ManifestText() : manifest);
+        m.ServeManifest(kManifestUrl, manifest.empty() ? ManifestText() : manifest);
         for (const auto& c : comps) m.http.Serve(kBase + c.file, c.bytes);
     }
     // Replaces the local copy (the fetch of this run is already done).
@@ -145,17 +145,17 @@ TEST_F(ComponentDLTest, FetchesEveryComponentInOrderThenNothingOnTheNextRun) {
     for (const auto& c : comps) EXPECT_TRUE(Local(c.file) == c.bytes) << WideToUtf8(c.file);
     EXPECT_EQ(pb.Max(), 100);
     auto reqs = m.http.Requests();
-    ASSERT_EQ(reqs.size(), 5u);
+    ASSERT_EQ(reqs.size(), 6u) << "the manifest, its signature and the four files";
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(reqs[i + 1].url, kBase + comps[i].file);
-        EXPECT_EQ(reqs[i + 1].agent, L"Tidewell Downloader V 1.2.3.4");
+        EXPECT_EQ(reqs[i + 2].url, kBase + comps[i].file);
+        EXPECT_EQ(reqs[i + 2].agent, L"Tidewell Downloader V 1.2.3.4");
     }
     EXPECT_TRUE(m.boxes.Shown().empty());
 
     auto second = Make(Names());
     EXPECT_TRUE(RunToEnd(*second).empty());
     EXPECT_EQ(second->Status(), DOWNLOAD_SUCCEEDED);
-    EXPECT_EQ(m.http.Requests().size(), 5u) << "complete files are not fetched again";
+    EXPECT_EQ(m.http.Requests().size(), 6u) << "complete files are not fetched again";
 }
 
 TEST_F(ComponentDLTest, AltPathHoldingEveryFileIsCopiedWithoutNetwork) {

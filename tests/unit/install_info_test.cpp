@@ -19,7 +19,7 @@ struct InstallInfoTest : ::testing::Test {
         ResetInstallInfoForTest();
         SaveInstallDirectory(L"C:\\Apps\\Tidewell");
         m.MakeDirs(L"C:\\Apps\\Tidewell");
-        m.http.Serve(kUrl, "[TW]\r\nFILE_VERSION=3.4.16\r\n");
+        m.ServeManifest(kUrl, "[TW]\r\nFILE_VERSION=3.4.16\r\n");
         m.Args({L"/i", kUrl});
     }
     void TearDown() override { ResetInstallInfoForTest(); }
@@ -35,7 +35,7 @@ TEST_F(InstallInfoTest, FirstInstallationFollowsTheOperatingSystem) {
     EXPECT_EQ(i.CurrentVersion(), L"");
     EXPECT_EQ(i.installationPath(), L"");
     EXPECT_EQ(i.CurrentPort(), 8080);
-    EXPECT_EQ(m.http.Requests().size(), 1u) << "building the record fetched the manifest";
+    EXPECT_EQ(m.CountFor(kUrl), 1) << "building the record fetched the manifest";
 
     ResetInstallInfoForTest();
     m.machine.Set(MachineKind::Windows32);

@@ -143,7 +143,7 @@ struct OrchestrationTest : ::testing::Test {
         return t;
     }
     void Publish(const std::string& manifest) {
-        m.http.Serve(kManifestUrl, manifest);
+        m.ServeManifest(kManifestUrl, manifest);
         for (const auto& c : kRelease) m.http.Serve(kBinBase + c.file, c.bytes);
     }
     // Lets the download end, then the next dlTimer tick.

@@ -39,7 +39,7 @@ struct JavaRuntimeTest : ::testing::Test {
     // A new run with this manifest on the server.
     void Manifest(const std::string& text) {
         ResetManifestFetchedForTest();
-        m.http.Serve(kUrl, text);
+        m.ServeManifest(kUrl, text);
     }
     void Runtime(const std::wstring& key, const std::wstring& version, const std::wstring& home = L"") {
         Put(m.machine.registry, key, version, home);

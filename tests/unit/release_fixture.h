@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "download/manifest_download.h"
 #include "download/md5.h"
+#include "download/signature.h"
 #include "platform/fake/fake_files.h"
 #include "platform/fake/fake_http.h"
 #include "platform/fake/fake_registry.h"
@@ -51,6 +52,10 @@ struct FakeMachine {
     platform::ScopedPort<platform::Environment> envPort{env};
     platform::ScopedPort<platform::MessageBoxes> boxPort{boxes};
     platform::ScopedPort<platform::Http> httpPort{http};
+    // The publisher's key pair of this machine; the fetcher requires its
+    // signature, as the product does.
+    std::string publicKeyText, secretKeyText;
+    std::unique_ptr<TManifestDownload> fetcher;
 
 private:
     std::atomic<size_t> answerIndex_{0}, answerBytes_{0}, delivered_{0};
@@ -59,10 +64,25 @@ public:
 
     FakeMachine() {
         ResetManifestFetchedForTest();
-        SetManifestFetcher(&ManifestDownload());
+        MakeKeyPair(publicKeyText, secretKeyText);
+        std::vector<uint8_t> key;
+        ParseHexKey(publicKeyText, kPublicKeyBytes, key);
+        fetcher = std::make_unique<TManifestDownload>(key, true);
+        SetManifestFetcher(fetcher.get());
         OnRead(nullptr);
     }
-    ~FakeMachine() { ResetManifestFetchedForTest(); }
+    ~FakeMachine() {
+        SetManifestFetcher(nullptr);
+        ResetManifestFetchedForTest();
+    }
+
+    // Serves a release manifest and its signature (url + ".sig").
+    void ServeManifest(const std::wstring& url, const std::string& text) {
+        std::string sig;
+        SignMessage(text, secretKeyText, sig);
+        http.Serve(url, text);
+        http.Serve(url + L".sig", sig);
+    }
 
     // The file helpers go through the current file-system port (a test may
     // install its own on top of fs).

@@ -64,7 +64,7 @@ struct SelfUpdateTest : ::testing::Test {
     void TearDown() override { ResetInstallInfoForTest(); }
     void OwnVersion(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { versions.Set(kSelf, {a << 16 | b, c << 16 | d}); }
     void Announce(const std::string& version, const std::wstring& md5) {
-        m.http.Serve(kUrl, "[GENERAL]\r\nBINARY_BASE=http://127.0.0.1:9/bin/\r\nTUTORIAL_URL=http://t/\r\n"
+        m.ServeManifest(kUrl, "[GENERAL]\r\nBINARY_BASE=http://127.0.0.1:9/bin/\r\nTUTORIAL_URL=http://t/\r\n"
                            "SUPPORT_URL=http://s/\r\n[TW]\r\nFILE_VERSION=3.4.16\r\n[DOWNLOADER]\r\nFILE_VERSION=" +
                                version + "\r\nFILE_NAME=Tidestart-1.5.10.exe\r\nFILE_SIZE=3000\r\nFILE_MD5SUM=" +
                                WideToUtf8(md5) + "\r\n");

@@ -59,7 +59,7 @@ struct TomcatSetupTest : ::testing::Test {
         ResetInstallInfoForTest();
         SaveInstallDirectory(L"C:\\Cal");
         m.MakeDirs(L"C:\\Cal");
-        m.http.Serve(kUrl,
+        m.ServeManifest(kUrl,
                      "[GENERAL]\r\nMIN_JRE_VERSION=1.6\r\n[CATALINA_BASE]\r\nFILE_NAME=catalina_base.zip\r\n"
                      "[TOMCAT]\r\nFILE_NAME=apache-tomcat.zip\r\nUNPACK_PATH=apache-tomcat\r\n"
                      "[TOMCATx64]\r\nFILE_NAME=apache-tomcat-x64.zip\r\n");

@@ -47,7 +47,7 @@ struct MigrationTest : ::testing::Test {
     void Versions(const std::string& oldVersion, const std::string& newVersion) {
         ResetManifestFetchedForTest();
         ResetInstallInfoForTest();
-        m.http.Serve(kUrl, "[TOMCAT]\r\nUNPACK_PATH=apache-tomcat\r\n[TW]\r\nFILE_VERSION=" + newVersion + "\r\n");
+        m.ServeManifest(kUrl, "[TOMCAT]\r\nUNPACK_PATH=apache-tomcat\r\n[TW]\r\nFILE_VERSION=" + newVersion + "\r\n");
         WriteSetting(L"Version", Utf8ToWide(oldVersion));
         newDir = L"C:\\Cal\\tidewell-" + Utf8ToWide(newVersion) + L"\\";
         for (const wchar_t* d : {L"Access", L"DERBY"}) m.MakeDirs(newDir + L"WEB-INF\\sql\\" + d);

@@ -24,6 +24,7 @@ start_nginx "$served"
 start_faultserver "$served"
 manifest() {  # name, BINARY_BASE, sed script for further edits
   sed -e "s|^BINARY_BASE=.*|BINARY_BASE=$2|" -e "${3:-}" "$rel/downloader.ini" > "$served/$1.ini"
+  sign_manifest "$served/$1.ini"
   echo "$FAULT_URL/$1.ini"
 }
 normal=$(manifest normal "$NGINX_URL/release/")

@@ -90,7 +90,7 @@ e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
 wait "$E2E_PID" || fail "Tidestart.exe ended with $?"
 [ ! -e "$E2E_BROWSER_ARGS" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS")"
 fetched=$(tail -n +"$log_from" "$NGINX_ACCESS_LOG" | grep -o '"GET [^ ]*' | cut -c6- | tr '\n' ' ')
-[ "$fetched" = "/release2/downloader.ini /release2/tidewell-4.3.0.zip " ] || fail "fetched in the second run: $fetched"
+[ "$fetched" = "/release2/downloader.ini /release2/downloader.ini.sig /release2/tidewell-4.3.0.zip " ] || fail "fetched in the second run: $fetched"
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" = 4.3.0 ] || fail "Version not 4.3.0"
 [ -f "$E2E_INST/tidewell-4.3.0/index.html" ] || fail "tidewell-4.3.0 not unpacked"
 [ -f "$E2E_INST/tidewell-4.2.1/index.html" ] || fail "the folder of 4.2.1 is gone"

@@ -18,6 +18,7 @@ mkdir -p "$rel"
 make_standin_release "$rel" x64
 start_nginx "$served"
 sed "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/|" "$rel/downloader.ini" > "$served/ports.ini"
+sign_manifest "$served/ports.ini"
 orig=$TEST_TMP/server.xml
 unzip -p "$rel/catalina_base.zip" TCBase/conf/server.xml > "$orig"
 grep -q $'^<Server port="8005" shutdown="SHUTDOWN">\r$' "$orig" || fail "the stand-in server.xml lacks the stock shutdown line"
@@ -156,6 +157,7 @@ jre=$TEST_TMP/java/jre
 sed -e "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/|" \
     -e "s|^INSTALL_ARGS=/s|& INSTALLDIR=$(winpath "$jre" | sed 's/\\/\\\\/g') HOLD=6|" \
     "$rel/downloader.ini" > "$served/java.ini"
+sign_manifest "$served/java.ini"
 grep -q "^INSTALL_ARGS=/s INSTALLDIR=Z:" "$served/java.ini" || fail "java.ini: $(grep INSTALL_ARGS "$served/java.ini")"
 out=$(run java.ini java "$d")
 echo "$out"

@@ -52,6 +52,7 @@ done
 # Install then stops after the window has switched to its progress view.
 mkdir -p "$TEST_TMP/site/loader"
 printf '[GENERAL]\r\nBINARY_BASE=http://127.0.0.1:9/\r\n' > "$TEST_TMP/site/loader/downloader.ini"
+sign_manifest "$TEST_TMP/site/loader/downloader.ini"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 start_nginx "$TEST_TMP/site"
 

@@ -12,6 +12,7 @@ served=$TEST_TMP/served
 app=$TEST_TMP/app
 mkdir -p "$served/release" "$app"
 cp "$TIDE_SOURCE_DIR"/tools/fixtures/release/* "$served/release/"
+sign_manifest "$served/release/downloader.ini"
 start_nginx "$served"
 url="$NGINX_URL/release/downloader.ini"
 export TIDETEST_APPDIR=$(winpath "$app")

@@ -26,6 +26,7 @@ rel=$served/release
 make_tidewell_release "$rel" 4.2.1 x64
 start_nginx "$served"
 sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
+sign_manifest "$rel/downloader.ini"
 manifest=$NGINX_URL/release/downloader.ini
 
 # --- the prefix's state for the test, put back afterwards -------------------

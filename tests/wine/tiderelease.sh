@@ -53,3 +53,32 @@ for build in native windows; do
 done
 cmp -s "$TEST_TMP/native/downloader.ini" "$TEST_TMP/windows/downloader.ini" || fail "native and Windows builds wrote different manifests"
 pass "native and Windows builds agree"
+
+# Signatures: Ed25519 is deterministic, so the Windows build (the MinGW
+# libsodium) must sign the test manifest exactly as the native one does; and
+# its keygen writes hex key files of the documented lengths.
+key=$TIDE_SOURCE_DIR/tools/fixtures/release-key/release-key
+cp "$TIDE_SOURCE_DIR/tools/fixtures/release/downloader.ini" "$TEST_TMP/sign-native.ini"
+cp "$TIDE_SOURCE_DIR/tools/fixtures/release/downloader.ini" "$TEST_TMP/sign-windows.ini"
+"$native" sign "$TEST_TMP/sign-native.ini" "$key" >/dev/null || fail "native sign failed"
+wine_run 60 "$win" sign "$(winpath "$TEST_TMP/sign-windows.ini")" "$(winpath "$key")" >/dev/null || fail "Windows sign failed"
+grep -qx '[0-9a-f]\{128\}' "$TEST_TMP/sign-native.ini.sig" || fail "signature file: $(cat "$TEST_TMP/sign-native.ini.sig")"
+cmp -s "$TEST_TMP/sign-native.ini.sig" "$TEST_TMP/sign-windows.ini.sig" || fail "native and Windows signatures differ"
+wine_run 60 "$win" keygen "$(winpath "$TEST_TMP/wkey")" >/dev/null || fail "Windows keygen failed"
+grep -qx '[0-9a-f]\{128\}' "$TEST_TMP/wkey" && grep -qx '[0-9a-f]\{64\}' "$TEST_TMP/wkey.pub" || fail "Windows key files"
+set +e; wine_run 60 "$win" keygen "$(winpath "$TEST_TMP/wkey")" >/dev/null 2>&1; rc=$?; set -e
+[ $rc = 1 ] || fail "keygen over an existing key exited $rc"
+pass "sign: native and Windows signatures identical; keygen writes hex keys and never overwrites"
+
+# SHA-256 (the MinGW libsodium): --add-sha256 writes the digests coreutils
+# computes, and verify then passes.
+mkdir -p "$TEST_TMP/sha"
+cp "$TIDE_SOURCE_DIR"/tools/fixtures/release/* "$TEST_TMP/sha/"
+wine_run 60 "$win" make-manifest --add-sha256 "$(winpath "$TEST_TMP/sha/downloader.ini")" "$(winpath "$TEST_TMP/sha")" >/dev/null ||
+  fail "Windows make-manifest --add-sha256 failed"
+for f in $(tr -d '\r' < "$TEST_TMP/sha/downloader.ini" | sed -n 's/^FILE_NAME=//p'); do
+  want=$(sha256sum < "$TEST_TMP/sha/$f" | cut -d' ' -f1)
+  tr -d '\r' < "$TEST_TMP/sha/downloader.ini" | grep -A3 -x "FILE_NAME=$f" | grep -qx "FILE_SHA256=$want" || fail "FILE_SHA256 of $f is not $want"
+done
+"$native" verify "$TEST_TMP/sha/downloader.ini" "$TEST_TMP/sha" 2>/dev/null || fail "verify after --add-sha256"
+pass "Windows make-manifest --add-sha256 writes the SHA-256 that sha256sum computes; verify passes"

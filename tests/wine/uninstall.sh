@@ -25,6 +25,7 @@ rel=$served/release
 make_tidewell_release "$rel" 4.2.1 x64
 start_nginx "$served"
 sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
+sign_manifest "$rel/downloader.ini"
 manifest=$NGINX_URL/release/downloader.ini
 
 folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'

@@ -1,14 +1,26 @@
 // tiderelease: the publisher's tool for a release folder.
 //
-//   tiderelease make-manifest MANIFEST FOLDER
+//   tiderelease make-manifest [--add-sha256] MANIFEST FOLDER
 //       Writes FILE_SIZE and FILE_MD5SUM of every section whose FILE_NAME
-//       names a file in FOLDER; everything else in MANIFEST stays as it was.
+//       names a file in FOLDER, and FILE_SHA256 where the section has it
+//       (with --add-sha256 in every such section); everything else in
+//       MANIFEST stays as it was.
 //       Exit 0: done; 2: written, but some sections name files that are not
 //       in FOLDER (or that the installer would refuse); 1: MANIFEST could not
 //       be read or written.
 //   tiderelease verify MANIFEST FOLDER
-//       Checks size and MD5 of every named file; one line per failing file.
+//       Checks size and MD5 (and SHA-256 where given) of every named file;
+//       one line per failing file.
 //       Exit 0: all good; 1: a file failed or MANIFEST could not be read.
+//   tiderelease keygen KEYFILE
+//       Makes a key pair: the secret key in KEYFILE, the public key in
+//       KEYFILE.pub (hexadecimal text, see download/signature.h). Refuses to
+//       overwrite either. Exit 0: done; 1: not written.
+//   tiderelease sign MANIFEST KEYFILE
+//       Writes the detached Ed25519 signature of MANIFEST's bytes to
+//       MANIFEST.sig (the installer fetches it beside the manifest). Sign
+//       last: any later change of the manifest breaks the signature.
+//       Exit 0: done; 1: MANIFEST or KEYFILE unreadable, or not written.
 //
 // The same source builds natively (Linux) and for Windows.
 #include <cstdio>
@@ -24,6 +36,8 @@
 #include "base/text.h"
 #include "download/md5.h"
 #include "download/release_manifest.h"
+#include "download/sha256.h"
+#include "download/signature.h"
 
 namespace fs = std::filesystem;
 using namespace tide;
@@ -90,11 +104,13 @@ ReleaseFileProbe FolderProbe(const std::wstring& folder) {
         if (!f) throw IoError(L"Cannot read " + path);
         Md5State st;
         Md5Start(st);
+        Sha256 sha;
         char buf[65536];
         size_t n;
         uint64_t total = 0;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
             Md5Feed(st, buf, static_cast<uint32_t>(n));
+            sha.Feed(buf, n);
             total += n;
         }
         bool bad = std::ferror(f);
@@ -102,23 +118,26 @@ ReleaseFileProbe FolderProbe(const std::wstring& folder) {
         if (bad) throw IoError(L"Cannot read " + path);
         facts.size = total;
         facts.md5 = DigestToHex(Md5Finish(st));
+        facts.sha256 = sha.FinishHex();
         return true;
     };
 }
 
 int Usage() {
-    Err(L"usage: tiderelease make-manifest MANIFEST FOLDER\n"
-        L"       tiderelease verify MANIFEST FOLDER");
+    Err(L"usage: tiderelease make-manifest [--add-sha256] MANIFEST FOLDER\n"
+        L"       tiderelease verify MANIFEST FOLDER\n"
+        L"       tiderelease keygen KEYFILE\n"
+        L"       tiderelease sign MANIFEST KEYFILE");
     return 1;
 }
 
-int MakeManifest(const std::wstring& manifest, const std::wstring& folder) {
+int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool addSha256) {
     std::string bytes;
     if (!ReadAll(manifest, bytes)) {
         Err(L"tiderelease: cannot read manifest " + manifest);
         return 1;
     }
-    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder));
+    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), addSha256);
     if (up.changed && !WriteAll(manifest, up.text)) {
         Err(L"tiderelease: cannot write manifest " + manifest);
         return 1;
@@ -142,10 +161,60 @@ int Verify(const std::wstring& manifest, const std::wstring& folder) {
     return r.failures.empty() ? 0 : 1;
 }
 
+int Keygen(const std::wstring& keyFile) {
+    std::error_code ec;
+    for (const std::wstring& p : {keyFile, keyFile + L".pub"})
+        if (fs::exists(HostPath(p), ec)) {
+            Err(L"tiderelease: " + p + L" exists; not overwritten");
+            return 1;
+        }
+    std::string pub, secret;
+    MakeKeyPair(pub, secret);
+    const bool ok = WriteAll(keyFile, secret) && WriteAll(keyFile + L".pub", pub);
+    secret.assign(secret.size(), '\0');
+    if (!ok) {
+        Err(L"tiderelease: cannot write " + keyFile + L" and " + keyFile + L".pub");
+        return 1;
+    }
+    // Only the owner may read a secret key (where the file system has modes).
+    fs::permissions(HostPath(keyFile), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
+    Out(L"secret key: " + keyFile + L" (keep it off the download server)");
+    Out(L"public key: " + keyFile + L".pub");
+    return 0;
+}
+
+int Sign(const std::wstring& manifest, const std::wstring& keyFile) {
+    std::string bytes, secret, signature;
+    if (!ReadAll(manifest, bytes)) {
+        Err(L"tiderelease: cannot read manifest " + manifest);
+        return 1;
+    }
+    if (!ReadAll(keyFile, secret)) {
+        Err(L"tiderelease: cannot read key " + keyFile);
+        return 1;
+    }
+    const bool ok = SignMessage(bytes, secret, signature);
+    secret.assign(secret.size(), '\0');
+    if (!ok) {
+        Err(L"tiderelease: " + keyFile + L" is not a secret key (128 hexadecimal digits)");
+        return 1;
+    }
+    if (!WriteAll(manifest + L".sig", signature)) {
+        Err(L"tiderelease: cannot write " + manifest + L".sig");
+        return 1;
+    }
+    Out(L"signed: " + manifest + L".sig");
+    return 0;
+}
+
 int Run(const std::vector<std::wstring>& args) {
-    if (args.size() != 4) return Usage();
     try {
-        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3]);
+        if (args.size() == 3 && args[1] == L"keygen") return Keygen(args[2]);
+        if (args.size() == 4 && args[1] == L"sign") return Sign(args[2], args[3]);
+        if (args.size() == 5 && args[1] == L"make-manifest" && args[2] == L"--add-sha256")
+            return MakeManifest(args[3], args[4], true);
+        if (args.size() != 4) return Usage();
+        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], false);
         if (args[1] == L"verify") return Verify(args[2], args[3]);
     } catch (const Error& e) {
         Err(L"tiderelease: " + e.Message());

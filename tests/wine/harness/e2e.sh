@@ -4,7 +4,7 @@
 #
 #   e2e_release DIR VERSION [ARCH]   stand-in release plus Tidewell VERSION, manifest completed
 #   e2e_serve ROOT [RATE]            nginx over ROOT (limit_rate RATE, e.g. 40k); sets E2E_URL
-#   e2e_point DIR                    BINARY_BASE of DIR/downloader.ini at DIR as served
+#   e2e_point DIR                    BINARY_BASE of DIR/downloader.ini at DIR as served, signed again
 #   e2e_forget                       removes what an installation left in the prefix
 #   e2e_browser                      a recorder as the shell's http handler: $E2E_BROWSER_ARGS
 #   e2e_start ARGS...                Tidestart.exe ARGS in the background: $E2E_PID
@@ -39,6 +39,7 @@ e2e_serve() {  # ROOT [RATE]
 e2e_point() {  # DIR: BINARY_BASE of DIR/downloader.ini at the server's folder of DIR
   local rel=${1#"$E2E_ROOT"}
   sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$E2E_URL$rel/\r|" "$1/downloader.ini"
+  sign_manifest "$1/downloader.ini"
 }
 
 # The shell starts the browser on its own: the program may end before the

@@ -170,6 +170,18 @@ CONF
   _wait_port "$NGINX_PORT" || fail "nginx does not listen on $NGINX_PORT"
 }
 
+# sign_manifest FILE...: signs each release manifest as its publisher would
+# (FILE.sig, tiderelease sign) with the test key of tools/fixtures/release-key,
+# whose public half the test builds carry; unsigned manifests are refused.
+# Sign after the last change of the file.
+TIDE_TEST_RELEASE_KEY=$TIDE_SOURCE_DIR/tools/fixtures/release-key/release-key
+sign_manifest() {
+  local f
+  for f in "$@"; do
+    "$TIDE_NATIVE_BUILD/tiderelease" sign "$f" "$TIDE_TEST_RELEASE_KEY" >/dev/null || fail "$f not signed"
+  done
+}
+
 # start_faultserver ROOT: the misbehaving HTTP server of
 # tools/faultserver/faultserver.py on 127.0.0.1 over the folder ROOT,
 # stopped when the test ends. Sets FAULT_PORT, FAULT_URL and FAULT_LOG (one

@@ -17,7 +17,7 @@ make_tw_installed() {
 
 # make_tidewell_release DIR VERSION [ARCH]: the stand-in release plus the
 # Tidewell VERSION archive as component TW, manifest completed with
-# tiderelease make-manifest.
+# tiderelease make-manifest and signed (sign_manifest).
 make_tidewell_release() {
   local dir=$1
   mkdir -p "$dir"
@@ -25,4 +25,5 @@ make_tidewell_release() {
   make_tw_archive "$dir" "$2"
   printf '%s\r\n' '' '[TW]' "FILE_NAME=tidewell-$2.zip" "FILE_VERSION=$2" >> "$dir/downloader.ini"
   "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$dir/downloader.ini" "$dir" >/dev/null || fail "manifest of $dir not completed"
+  sign_manifest "$dir/downloader.ini"
 }

@@ -1,0 +1,76 @@
+#include "download/signature.h"
+
+#include <sodium.h>
+
+#include <stdexcept>
+
+namespace tide {
+
+static_assert(kPublicKeyBytes == crypto_sign_PUBLICKEYBYTES, "public key size");
+static_assert(kSecretKeyBytes == crypto_sign_SECRETKEYBYTES, "secret key size");
+static_assert(kSignatureBytes == crypto_sign_BYTES, "signature size");
+
+namespace {
+
+// sodium_init is idempotent and safe from any thread; a library that cannot
+// start would make every check fail, so that is an error of its own.
+void StartSodium() {
+    if (sodium_init() < 0) throw std::runtime_error("The cryptography library could not be initialised.");
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+bool ParseHexKey(const std::string& text, size_t count, std::vector<uint8_t>& bytes) {
+    size_t first = 0, last = text.size();
+    while (first < last && IsSpace(text[first])) ++first;
+    while (last > first && IsSpace(text[last - 1])) --last;
+    if (last - first != 2 * count) return false;
+    bytes.assign(count, 0);
+    size_t got = 0;
+    const char* end = nullptr;
+    if (sodium_hex2bin(bytes.data(), count, text.data() + first, last - first, nullptr, &got, &end) != 0) return false;
+    return got == count && end == text.data() + last;
+}
+
+std::string HexLine(const std::vector<uint8_t>& bytes) {
+    std::string hex(bytes.size() * 2 + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());
+    hex.back() = '\n';
+    return hex;
+}
+
+SignatureCheck CheckSignature(const std::string& message, const std::string& signatureText,
+                              const std::vector<uint8_t>& publicKey) {
+    StartSodium();
+    std::vector<uint8_t> sig;
+    if (!ParseHexKey(signatureText, kSignatureBytes, sig)) return SignatureCheck::Malformed;
+    if (publicKey.size() != kPublicKeyBytes) return SignatureCheck::Mismatch;
+    const int rc = crypto_sign_verify_detached(sig.data(), reinterpret_cast<const unsigned char*>(message.data()),
+                                               message.size(), publicKey.data());
+    return rc == 0 ? SignatureCheck::Good : SignatureCheck::Mismatch;
+}
+
+void MakeKeyPair(std::string& publicKeyText, std::string& secretKeyText) {
+    StartSodium();
+    std::vector<uint8_t> pk(crypto_sign_PUBLICKEYBYTES), sk(crypto_sign_SECRETKEYBYTES);
+    crypto_sign_keypair(pk.data(), sk.data());
+    publicKeyText = HexLine(pk);
+    secretKeyText = HexLine(sk);
+    sodium_memzero(sk.data(), sk.size());
+}
+
+bool SignMessage(const std::string& message, const std::string& secretKeyText, std::string& signatureText) {
+    StartSodium();
+    std::vector<uint8_t> sk;
+    if (!ParseHexKey(secretKeyText, kSecretKeyBytes, sk)) return false;
+    std::vector<uint8_t> sig(crypto_sign_BYTES);
+    crypto_sign_detached(sig.data(), nullptr, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                         sk.data());
+    sodium_memzero(sk.data(), sk.size());
+    signatureText = HexLine(sig);
+    return true;
+}
+
+}  // namespace tide

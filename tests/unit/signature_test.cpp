@@ -1,0 +1,178 @@
+// The release manifest's signature: the check itself, and the manifest
+// fetch that keeps, refuses or fails a manifest by its signature.
+#include <gtest/gtest.h>
+
+#include "base/encoding.h"
+#include "core/settings.h"
+#include "download/manifest_download.h"
+#include "download/signature.h"
+#include "release_fixture.h"
+
+using namespace tide;
+
+namespace {
+
+struct KeyPair {
+    std::string pub, secret;
+    std::vector<uint8_t> key;
+    KeyPair() {
+        MakeKeyPair(pub, secret);
+        ParseHexKey(pub, kPublicKeyBytes, key);
+    }
+};
+
+std::string Signed(const std::string& message, const KeyPair& k) {
+    std::string sig;
+    EXPECT_TRUE(SignMessage(message, k.secret, sig));
+    return sig;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+const std::string kManifest = "[GENERAL]\r\nBINARY_BASE=http://x/\r\n[TW]\r\nFILE_VERSION=4.2.1\r\n";
+
+}  // namespace
+
+TEST(Signature, KeyFilesAreHexTextOfTheRightLength) {
+    KeyPair k;
+    EXPECT_EQ(k.pub.size(), 65u);
+    EXPECT_EQ(k.secret.size(), 129u);
+    EXPECT_EQ(k.pub.back(), '\n');
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(ParseHexKey(k.secret, kSecretKeyBytes, bytes));
+    EXPECT_FALSE(ParseHexKey(k.pub, kSecretKeyBytes, bytes)) << "a public key is no secret key";
+    std::string sig;
+    EXPECT_FALSE(SignMessage(kManifest, k.pub, sig));
+}
+
+TEST(Signature, ChecksTheExactBytesWithTheRightKey) {
+    KeyPair k, other;
+    const std::string good = Signed(kManifest, k);
+    std::string changed = kManifest;
+    changed[kManifest.find("4.2.1")] = '5';
+    std::string flipped = good;
+    flipped[10] = flipped[10] == '0' ? '1' : '0';
+    struct Row {
+        const char* what;
+        std::string message, signature;
+        std::vector<uint8_t> key;
+        SignatureCheck want;
+    } rows[] = {
+        {"good", kManifest, good, k.key, SignatureCheck::Good},
+        {"upper-case digits, CR LF after", kManifest, Upper(good.substr(0, 128)) + "\r\n", k.key, SignatureCheck::Good},
+        {"one byte of the manifest changed", changed, good, k.key, SignatureCheck::Mismatch},
+        {"one byte more", kManifest + "\n", good, k.key, SignatureCheck::Mismatch},
+        {"one digit of the signature changed", kManifest, flipped, k.key, SignatureCheck::Mismatch},
+        {"another publisher's key", kManifest, good, other.key, SignatureCheck::Mismatch},
+        {"truncated", kManifest, good.substr(0, 100), k.key, SignatureCheck::Malformed},
+        {"one digit short", kManifest, good.substr(0, 127), k.key, SignatureCheck::Malformed},
+        {"garbled", kManifest, "zz" + good.substr(2), k.key, SignatureCheck::Malformed},
+        {"an HTML error page", kManifest, "<html><body>Not Found</body></html>", k.key, SignatureCheck::Malformed},
+        {"empty", kManifest, "", k.key, SignatureCheck::Malformed},
+        {"two signatures", kManifest, good + good, k.key, SignatureCheck::Malformed},
+    };
+    for (const Row& r : rows) EXPECT_EQ(CheckSignature(r.message, r.signature, r.key), r.want) << r.what;
+}
+
+// The fetch: the manifest becomes the local copy only with a good signature.
+class SignedFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SaveInstallDirectory(L"C:\\Apps\\Tidewell\\");
+        m.MakeDirs(L"C:\\Apps\\Tidewell");
+    }
+    tide::testing::FakeMachine m;
+    const std::wstring kUrl = L"http://127.0.0.1:9/rel/downloader.ini";
+    const std::wstring kLocal = L"C:\\Apps\\Tidewell\\downloader.ini";
+};
+
+TEST_F(SignedFetchTest, KeepsRefusesOrFailsByTheSignature) {
+    enum Outcome { Kept, Refused, Failed };
+    KeyPair other;
+    struct Row {
+        const char* what;
+        bool required;
+        std::function<void(tide::testing::FakeMachine&, const std::wstring&)> serve;
+        Outcome want;
+        std::wstring message;  // of a refusal
+    } rows[] = {
+        {"signed", true, [](auto& m, auto& u) { m.ServeManifest(u, kManifest); }, Kept, L""},
+        {"changed after signing", true,
+         [](auto& m, auto& u) {
+             m.ServeManifest(u, kManifest);
+             m.http.Serve(u, kManifest + "[EVIL]\r\n");
+         },
+         Refused, SignatureMismatchMessage(kUrl)},
+        {"signed by another key", true,
+         [&](auto& m, auto& u) {
+             m.http.Serve(u, kManifest);
+             m.http.Serve(u + L".sig", Signed(kManifest, other));
+         },
+         Refused, SignatureMismatchMessage(kUrl)},
+        {"no signature", true, [](auto& m, auto& u) { m.http.Serve(u, kManifest); }, Refused,
+         SignatureMissingMessage(kUrl)},
+        {"garbled signature", true,
+         [](auto& m, auto& u) {
+             m.http.Serve(u, kManifest);
+             m.http.Serve(u + L".sig", "not a signature\n");
+         },
+         Refused, SignatureMalformedMessage(kUrl)},
+        {"no signature, none required", false, [](auto& m, auto& u) { m.http.Serve(u, kManifest); }, Kept, L""},
+        {"a bad one, none required", false,
+         [&](auto& m, auto& u) {
+             m.http.Serve(u, kManifest);
+             m.http.Serve(u + L".sig", Signed(kManifest, other));
+         },
+         Refused, SignatureMismatchMessage(kUrl)},
+        {"signature server error", true,
+         [](auto& m, auto& u) {
+             m.http.Serve(u, kManifest);
+             m.http.ServeStatus(u + L".sig", 503, "busy");
+         },
+         Failed, L""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        tide::testing::FakeMachine fresh;
+        SaveInstallDirectory(L"C:\\Apps\\Tidewell\\");
+        fresh.MakeDirs(L"C:\\Apps\\Tidewell");
+        fresh.WriteFile(kLocal, "[TW]\r\nFILE_VERSION=1.0\r\n");  // an earlier copy
+        r.serve(fresh, kUrl);
+        std::vector<uint8_t> key;
+        ParseHexKey(fresh.publicKeyText, kPublicKeyBytes, key);
+        TManifestDownload fetch(key, r.required);
+        Outcome got = Failed;
+        std::wstring message;
+        try {
+            got = fetch.Fetch(kUrl, kLocal) ? Kept : Failed;
+        } catch (const ManifestRefused& e) {
+            got = Refused;
+            message = e.Message();
+        }
+        EXPECT_EQ(got, r.want);
+        EXPECT_EQ(message, r.message);
+        std::string local;
+        EXPECT_EQ(fresh.ReadFile(kLocal, local), r.want == Kept) << local;
+        if (r.want == Kept) EXPECT_EQ(local, kManifest);
+        EXPECT_FALSE(platform::Files().FileExists(kLocal + L".new"));
+        EXPECT_EQ(fresh.CountFor(kUrl + L".sig"), r.want == Failed ? 3 : 1);
+    }
+}
+
+TEST_F(SignedFetchTest, ARefusalEndsTheLookupWithTheMessageAndNoNetworkFailureAdvice) {
+    m.http.Serve(kUrl, kManifest);
+    m.Args({L"/i", kUrl});
+    try {
+        ManifestValue(L"TW", L"FILE_VERSION");
+        ADD_FAILURE() << "no refusal";
+    } catch (const ManifestRefused& e) {
+        EXPECT_NE(e.Message().find(L"The release manifest " + kUrl + L" was refused: it has no signature"),
+                  std::wstring::npos)
+            << WideToUtf8(e.Message());
+    }
+    EXPECT_TRUE(m.boxes.Shown().empty()) << "the program's last handler shows it";
+    EXPECT_EQ(m.ReadFile(kLocal), "");
+}
