@@ -20,6 +20,9 @@ configure "$out/native" -DCMAKE_BUILD_TYPE=Debug \
   -DTIDE_WIN32_BUILD_DIR="$out/win32" -DTIDE_WIN64_BUILD_DIR="$out/win64"
 for t in native win32 win64; do
   echo "build: $t"
-  cmake --build "$out/$t" -j "$jobs" | grep -E -v '^\[[0-9/ ]+\] ' || true
-  [ "${PIPESTATUS[0]}" = 0 ] || { echo "build: $t failed"; exit 1; }
+  # The build's own status, not the filter's (under pipefail a "|| true"
+  # here would hide a failed build).
+  status=0
+  cmake --build "$out/$t" -j "$jobs" | { grep -E -v '^\[[0-9/ ]+\] ' || true; } || status=$?
+  [ "$status" = 0 ] || { echo "build: $t failed"; exit 1; }
 done
