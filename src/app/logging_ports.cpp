@@ -331,6 +331,10 @@ std::unique_ptr<platform::HttpSession> LoggingHttp::OpenSession(const std::wstri
     return std::make_unique<LoggedSession>(std::move(s));
 }
 
+void LoggingHttp::SetProxyCredentials(const std::wstring& user, const std::wstring& password) {
+    inner_.SetProxyCredentials(user, password);
+}
+
 // --- install steps ---
 
 namespace {

@@ -100,6 +100,8 @@ public:
     explicit LoggingHttp(platform::Http& inner) : inner_(inner) {}
     std::unique_ptr<platform::HttpSession> OpenSession(const std::wstring& agent,
                                                        const platform::HttpTimeouts& timeouts) override;
+    // Passed on as they are; the log never sees them.
+    void SetProxyCredentials(const std::wstring& user, const std::wstring& password) override;
 
 private:
     platform::Http& inner_;

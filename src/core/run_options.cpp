@@ -8,7 +8,7 @@ namespace {
 
 // The "/name=" words a run knows; the proxy words belong to the download
 // settings and are only accepted here.
-const wchar_t* const kValueWords[] = {L"/dir=", L"/log=", L"/proxy=", L"/proxyuser=", L"/proxypassword="};
+const wchar_t* const kValueWords[] = {L"/dir=", L"/log=", L"/proxyuser=", L"/proxypassword="};
 
 void Bad(RunOptions& o, const std::wstring& why) {
     if (o.bad) return;

@@ -221,7 +221,7 @@ void dlTimerTimer(TInstallWindow& w) {
     Guarded(w, [&] { steps.CreateServiceShortcuts(InstallDirectory()); });
     WriteSetting(L"ShortcutsOffered", L"Y");
     // Last, once all that this installation puts into the folder is there.
-    Guarded([] { WriteEstimatedSize(InstallDirectory()); });
+    Guarded(w, [] { WriteEstimatedSize(InstallDirectory()); });
     w.EnableUninstallButton(true);
 }
 

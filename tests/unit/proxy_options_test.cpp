@@ -47,7 +47,7 @@ TEST(ProxyCredentials, TheProgramFetchesThroughAProxyOnlyWithThem) {
         SCOPED_TRACE(r.fetched);
         FakeMachine m;
         m.http.RequireProxyCredentials(L"bob", L"pw 1");
-        m.http.Serve(kUrl, "[TW]\r\nFILE_VERSION=4.2.1\r\n");
+        m.ServeManifest(kUrl, "[TW]\r\nFILE_VERSION=4.2.1\r\n");
         std::vector<std::wstring> args{L"/i", kUrl};
         args.insert(args.end(), r.extra.begin(), r.extra.end());
         m.Args(args);

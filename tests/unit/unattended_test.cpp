@@ -31,9 +31,9 @@ TEST(Unattended, ParsesItsWordsAnywhereInAnyCase) {
         {{L"T.exe", L"/silent", L"/dir="}, true, false, true, L"", nullptr},
         {{L"T.exe", L"/silent", L"/log="}, true, false, true, nullptr, L""},
         {{L"T.exe", L"/silent", L"/dir=C:\\a\\", L"/dir=C:\\b\\"}, true, false, true, L"C:\\b\\", nullptr},
-        // ... but take the proxy words, which the download settings read.
-        {{L"T.exe", L"/silent", L"/proxy=p:3128", L"/proxyuser=u", L"/PROXYPASSWORD=s"}, true, false, false, nullptr,
-         nullptr},
+        // ... but take the proxy credentials, which the downloads use.
+        {{L"T.exe", L"/silent", L"/proxyuser=u", L"/PROXYPASSWORD=s"}, true, false, false, nullptr, nullptr},
+        {{L"T.exe", L"/silent", L"/proxy=p:3128"}, true, false, true, nullptr, nullptr},
         // The window ignores what it does not use, as before.
         {{L"T.exe", L"/dri=C:\\x\\", L"/dir="}, false, false, false, L"", nullptr},
     };
