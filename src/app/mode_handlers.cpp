@@ -112,9 +112,10 @@ int RunProgram() {
 
     Outcome outcome = Outcome::Done;
     const int rc = RunModes(options.silent ? UnattendedModeHandlers(options, outcome) : DefaultModeHandlers());
-    // An error that escaped the mode has its own code; interactive runs
-    // keep 0 otherwise.
-    const int code = rc != 0 || !options.silent ? rc : ExitCodeOf(outcome);
+    // Interactive runs: 0, or 1 for an error that escaped the mode. An
+    // unattended run reports its outcome, also when an error ended it after
+    // the outcome was known (a refused manifest); 1 for any other error.
+    const int code = !options.silent ? rc : outcome != Outcome::Done || rc == 0 ? ExitCodeOf(outcome) : rc;
     LogEntry(L"run", L"exit code " + IntToStr(code));
     return code;
 }

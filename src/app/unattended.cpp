@@ -1,5 +1,7 @@
 #include "app/unattended.h"
 
+#include "core/manifest.h"
+
 #include "base/text.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -95,7 +97,17 @@ ModeHandlers UnattendedModeHandlers(const RunOptions& options, Outcome& outcome)
         if (path.empty()) path = DefaultInstallPath(0);
         LogEntry(L"step", L"install into " + path);
         HeadlessInstallWindow w(path);
-        Finish(outcome, RunHeadlessInstall(w));
+        try {
+            Finish(outcome, RunHeadlessInstall(w));
+        } catch (const ManifestError&) {
+            // A manifest the program must not act on (a refused signature
+            // among them) is a failed manifest; the last handler logs it.
+            Finish(outcome, Outcome::DownloadFailed);
+            throw;
+        } catch (const ManifestRefused&) {
+            Finish(outcome, Outcome::DownloadFailed);
+            throw;
+        }
     };
     h.uninstall = [options, &outcome] {
         if (!Usable(options, outcome)) return;

@@ -65,6 +65,15 @@ refused unsigned 'The release manifest URL was refused: it has no signature (URL
 grep -q '"GET /unsigned/downloader.ini.sig HTTP/1.1" 404 ' "$NGINX_ACCESS_LOG" || fail "the missing signature was not asked for"
 pass "a manifest without a signature: refused (\"no signature\", error icon, exit 1), nothing requested beyond it and its signature (404), the install directory empty"
 
+# --- unattended, the same refusal: no box, the manifest's exit code ---------
+log=$TEST_TMP/unattended.log
+from=$(( $(wc -l < "$NGINX_ACCESS_LOG") + 1 ))
+rc=0; wine_run 120 "$E2E_EXE" /silent /acceptlicense /i "$NGINX_URL/tampered/downloader.ini" '/dir=C:\Tidewell\' "/log=$(winpath "$log")" </dev/null >/dev/null 2>&1 || rc=$?
+[ "$rc" = 3 ] || fail "unattended, tampered: exit code $rc, not 3: $(tail -n 5 "$log" 2>&1)"
+grep -q 'message: "Notice": The release manifest .* was refused: its signature .* does not match it' "$log" || fail "unattended: the refusal is not in the log: $(cat "$log")"
+[ "$(requests_since "$from")" = "/tampered/downloader.ini /tampered/downloader.ini.sig " ] || fail "unattended: requested: $(requests_since "$from")"
+pass "unattended, the tampered manifest: exit 3, the refusal in the log, nothing requested beyond the manifest and its signature"
+
 # --- signed, announcing an older installer: installed by the running one -------
 own=$(wine_run 30 "$W64/exe_version.exe" "$(winpath "$E2E_EXE")" </dev/null 2>/dev/null | tr -d '\r' | head -1 | cut -d'|' -f2)
 [[ $own =~ ^([0-9]+\.[0-9]+\.[0-9]+)\.([1-9][0-9]*)$ ]] || fail "the running installer's version: '$own'"
