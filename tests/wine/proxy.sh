@@ -48,6 +48,7 @@ for i in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.2/$NGINX_PORT") 2>/dev/null
 (exec 3<>"/dev/tcp/127.0.0.2/$NGINX_PORT") 2>/dev/null || fail "nginx does not listen on 127.0.0.2:$NGINX_PORT"
 url="http://127.0.0.2:$NGINX_PORT/release/downloader.ini"
 sed -i "s|^BINARY_BASE=.*|BINARY_BASE=http://127.0.0.2:$NGINX_PORT/release/\r|" "$served/release/downloader.ini"
+sign_manifest "$served/release/downloader.ini"
 
 # start_proxy NAME [CONFIG LINE]: tinyproxy in the foreground on a free port
 # of 127.0.0.1, its own config and log; sets PROXY_PORT and PROXY_LOG.
@@ -120,8 +121,9 @@ grep -qF "Request (file descriptor" "$PROXY_LOG" && grep -qF "GET $url HTTP/1.1"
 grep -qF 'Established connection to host "127.0.0.2"' "$PROXY_LOG" || fail "tinyproxy did not forward it"
 [ "$(gets_via_proxy 1)" = 1 ] || fail "nginx did not get it from the proxy: $(cat "$NGINX_ACCESS_LOG")"
 ! nginx_from 1 | grep -v 'from=127.0.0.3' | grep -q . || fail "requests reached nginx around the proxy: $(cat "$NGINX_ACCESS_LOG")"
-[ "$(statuses)" = 200 ] || fail "statuses: $(statuses)"
-pass "open proxy 127.0.0.1:$PROXY_PORT from the Internet Settings: tinyproxy forwarded GET $url, nginx got it from 127.0.0.3 with the proxy's Via header, status 200"
+# The manifest and its signature.
+[ "$(statuses)" = "200 200" ] || fail "statuses: $(statuses)"
+pass "open proxy 127.0.0.1:$PROXY_PORT from the Internet Settings: tinyproxy forwarded GET $url (and its signature), nginx got it from 127.0.0.3 with the proxy's Via header, statuses 200 200"
 
 # 2. A proxy asking for basic authentication, no credentials given: every
 #    attempt is refused with 407 and the fetch fails with the usual boxes.
@@ -199,5 +201,5 @@ echo "$out" | grep -qx 'status=DOWNLOAD_SUCCEEDED' && echo "$out" | grep -qx 'do
 cmp -s "$served/release/tidewell-3.4.16.zip" "$inst/tidewell-3.4.16.zip" || fail "the resumed file is not the served one"
 nginx_from "$n0" | grep 'GET /release/tidewell-3.4.16.zip ' | grep -q '" 206 207200 range="bytes=100000-307200" .* from=127.0.0.3 via="1.[01] tideproxy' ||
   fail "the resumed request did not reach nginx through the proxy with its range: $(nginx_from "$n0")"
-[ "$st" = "407 407 200 407 407 206" ] || fail "statuses of the manifest and the component: $st"
-pass "TW resumed at byte 100000 through the proxy with the credentials: statuses $st (manifest, then the component), nginx answered 206 for bytes=100000-307200 from 127.0.0.3, the file is the served one"
+[ "$st" = "407 407 200 407 407 200 407 407 206" ] || fail "statuses of the manifest, its signature and the component: $st"
+pass "TW resumed at byte 100000 through the proxy with the credentials: statuses $st (manifest, signature, then the component), nginx answered 206 for bytes=100000-307200 from 127.0.0.3, the file is the served one"

@@ -4,10 +4,12 @@
 # ("Notice" box with the error icon naming the manifest and what was wrong,
 # exit code 1; screenshots refused_tampered.png and refused_unsigned.png in
 # $TIDE_SCREENSHOT_DIR, default build/native/screenshots/signature): nothing
-# requested beyond the manifest and its signature, the install directory
-# left empty (no installer copy), no uninstall entry. Then a signed release
-# that announces an older installer than the running one installs with the
-# running installer: its DOWNLOADER file is never requested.
+# requested beyond the manifest and its signature, nothing in the install
+# directory but the run log that records the refusal (no installer copy), no
+# uninstall entry; unattended, the same refusal ends with exit code 3. Then a
+# signed release that announces an older installer than the running one
+# installs with the running installer: its DOWNLOADER file is never
+# requested.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -45,7 +47,9 @@ refused() {
   [ "$rc" = 1 ] || fail "$1: Tidestart.exe ended with $rc, not 1"
   [ "$(requests_since "$from")" = "/$1/downloader.ini /$1/downloader.ini.sig " ] ||
     fail "$1: requested: $(requests_since "$from")"
-  [ -d "$E2E_INST" ] && [ -z "$(ls -A "$E2E_INST")" ] || fail "$1: the install directory holds: $(ls -A "$E2E_INST" 2>&1)"
+  # Nothing but the run log, which tells why.
+  [ -d "$E2E_INST" ] && [ "$(ls -A "$E2E_INST")" = Tidestart.log ] || fail "$1: the install directory holds: $(ls -A "$E2E_INST" 2>&1)"
+  grep -qF "The release manifest $url was refused" "$E2E_INST/Tidestart.log" || fail "$1: the refusal is not in the run log"
   ! wine_run 30 reg query "$uninstall_key" /reg:64 </dev/null >/dev/null 2>&1 || fail "$1: the uninstall entry was written"
   [ -z "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" ] || fail "$1: a Version was recorded"
 }
@@ -56,14 +60,14 @@ cp "$served/tampered/downloader.ini" "$TEST_TMP/signed.ini"
 sed -i 's/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.2.2/' "$served/tampered/downloader.ini"
 [ "$(cmp -l "$TEST_TMP/signed.ini" "$served/tampered/downloader.ini" | wc -l)" = 1 ] || fail "fixture: not one byte changed"
 refused tampered 'The release manifest URL was refused: its signature URL.sig does not match it.\n\nThe manifest may have been changed after the publisher signed it. Nothing was installed.'
-pass "a manifest changed by one byte after signing: refused (\"signature does not match\", error icon, exit 1), only the manifest and its signature requested, the install directory empty, no uninstall entry"
+pass "a manifest changed by one byte after signing: refused (\"signature does not match\", error icon, exit 1), only the manifest and its signature requested, only the run log in the install directory, no uninstall entry"
 
 # --- no signature ---------------------------------------------------------------
 release_copy unsigned
 rm "$served/unsigned/downloader.ini.sig"
 refused unsigned 'The release manifest URL was refused: it has no signature (URL.sig was not found).\n\nThis installer accepts only a manifest signed by the publisher. Nothing was installed.'
 grep -q '"GET /unsigned/downloader.ini.sig HTTP/1.1" 404 ' "$NGINX_ACCESS_LOG" || fail "the missing signature was not asked for"
-pass "a manifest without a signature: refused (\"no signature\", error icon, exit 1), nothing requested beyond it and its signature (404), the install directory empty"
+pass "a manifest without a signature: refused (\"no signature\", error icon, exit 1), nothing requested beyond it and its signature (404), only the run log in the install directory"
 
 # --- unattended, the same refusal: no box, the manifest's exit code ---------
 log=$TEST_TMP/unattended.log
