@@ -23,4 +23,15 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
     return args;
 }
 
+std::wstring CommandLineArguments(const std::wstring& line) {
+    auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+    size_t i = 0;
+    while (i < line.size() && blank(line[i])) ++i;
+    bool quoted = false;
+    for (; i < line.size() && (quoted || !blank(line[i])); ++i)
+        if (line[i] == L'"') quoted = !quoted;
+    while (i < line.size() && blank(line[i])) ++i;
+    return line.substr(i);
+}
+
 }  // namespace tide

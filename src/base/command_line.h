@@ -13,4 +13,9 @@ namespace tide {
 // ends in a backslash. A quoted run makes an argument even when empty ("").
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line);
 
+// The text after the program path (the first argument as SplitCommandLine
+// reads it) and the blanks that follow it, exactly as written: what a
+// program that restarts another passes on.
+std::wstring CommandLineArguments(const std::wstring& line);
+
 }  // namespace tide

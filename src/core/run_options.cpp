@@ -81,6 +81,10 @@ std::wstring MaskedCommandLine(const std::wstring& commandLine) {
 
 int ExitCodeOf(Outcome outcome) { return static_cast<int>(outcome); }
 
+Outcome OutcomeOfExitCode(uint32_t code) {
+    return code <= static_cast<uint32_t>(Outcome::DirectoryRefused) ? static_cast<Outcome>(code) : Outcome::StepFailed;
+}
+
 std::wstring OutcomeText(Outcome outcome) {
     switch (outcome) {
         case Outcome::Done: return L"done";

@@ -7,6 +7,7 @@
 // case; "/dir=" and "/log=" take the rest of their word.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ enum class Outcome {
 };
 
 int ExitCodeOf(Outcome outcome);
+// The outcome an exit code reports (of another run of this program); a code
+// that is none of them counts as a failed step.
+Outcome OutcomeOfExitCode(uint32_t code);
 // "installed", "bad arguments", ... for the log.
 std::wstring OutcomeText(Outcome outcome);
 

@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "install/install_steps.h"
 #include "install/java_runtime.h"
+#include "install/self_update.h"
 #include "install/uninstall_entry.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
@@ -105,6 +106,14 @@ void cbInstallClick(TInstallWindow& w) {
     LogEntry(L"step", L"install directory " + InstallDirectory() + L" created and recorded");
 
     if (!InstallSteps().SelfUpdateAndRegister()) {  // the program is ending
+        if (const auto code = UpdatedInstallerExitCode()) {
+            // An unattended run that handed over: the newer installer did
+            // the installation, and its outcome is this run's.
+            w.outcome = OutcomeOfExitCode(*code);
+            LogEntry(L"step", L"the updated installer ended with exit code " + IntToStr(static_cast<int>(*code)));
+            w.CloseWindow();
+            return;
+        }
         RecordFailure(w, Outcome::StepFailed, L"the installer was not registered (or hands over to a newer one)");
         return;
     }

@@ -5,10 +5,12 @@
 #include <optional>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/text.h"
 #include "core/Tidestart.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "core/run_options.h"
 #include "download/URLFetcher2.h"
 #include "install/uninstall_entry.h"
 #include "platform/environment.h"
@@ -16,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/os_info.h"
 #include "platform/shell_execute.h"
+#include "system/CommandRunner.h"
 
 namespace tide {
 namespace {
@@ -56,6 +59,8 @@ int ComparePart(const std::wstring& a, const std::wstring& b) {
     return Sign(x.compare(y));
 }
 
+std::optional<uint32_t> gUpdatedInstallerExit;
+
 // Downloads the announced installer and starts it; true once it runs.
 bool StartNewerInstaller() {
     const std::wstring name = CheckedComponentFileName(L"DOWNLOADER");
@@ -66,7 +71,15 @@ bool StartNewerInstaller() {
                                 ManifestValue(L"DOWNLOADER", L"FILE_MD5SUM"), ComponentFileSize(L"DOWNLOADER")))
         return false;
     platform::ShowMessage(kUpdatedInstallerText, L"Updated Installer");
-    intptr_t started = platform::Shell().Execute(L"open", local, L"", std::nullopt, platform::kSwShowNormal);
+    auto& env = platform::Env();
+    const std::wstring arguments = CommandLineArguments(env.CommandLine());
+    if (ParseRunOptions(env.Arguments()).silent) {
+        // Whoever started this run waits for its exit code: it is the new
+        // installer's. (RunAndWaitForExit has said why when it cannot start.)
+        gUpdatedInstallerExit = RunAndWaitForExit(local, L"\"" + local + L"\" " + arguments, L"");
+        return gUpdatedInstallerExit.has_value();
+    }
+    intptr_t started = platform::Shell().Execute(L"open", local, arguments, std::nullopt, platform::kSwShowNormal);
     if (started > 32) return true;
     // Ending now would leave the administrator with no installer running
     // after being told it restarts; this one can still do the work.
@@ -79,6 +92,8 @@ bool StartNewerInstaller() {
 }  // namespace
 
 std::wstring TempDirectory() { return platform::Os().TempPath(); }
+
+std::optional<uint32_t> UpdatedInstallerExitCode() { return gUpdatedInstallerExit; }
 
 int CompareVersions(const std::wstring& a, const std::wstring& b) {
     std::vector<std::wstring> x = Parts(a), y = Parts(b);
@@ -94,6 +109,7 @@ bool IsNewerInstaller(const std::wstring& newest, const std::wstring& own) {
 }
 
 bool SelfUpdateAndRegister() {
+    gUpdatedInstallerExit.reset();
     const std::wstring self = platform::Env().ExecutablePath();
     const std::wstring newest = ManifestValue(L"DOWNLOADER", L"FILE_VERSION");
     if (IsNewerInstaller(newest, ExeVersionString(self)) && StartNewerInstaller()) {

@@ -5,6 +5,8 @@
 // the product's uninstaller (install/uninstall_entry.h).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tide {
@@ -38,7 +40,14 @@ bool IsNewerInstaller(const std::wstring& newest, const std::wstring& own);
 //    failed copy is shown in a "Notice" box naming the target), and writes
 //    the uninstall entry. When its key cannot be written: the "Notice" box
 //    about administrator rights, the application is asked to quit, false.
+// The new installer gets this run's arguments, so it works on the same
+// release (/i, /u) with the same options. An unattended run (/silent) waits
+// for it instead of leaving it to the shell: see UpdatedInstallerExitCode.
 // A DOWNLOADER FILE_NAME that is not a bare file name throws ManifestError.
 bool SelfUpdateAndRegister();
+
+// The exit code of the newer installer an unattended run handed over to and
+// waited for; none when this run did not hand over.
+std::optional<uint32_t> UpdatedInstallerExitCode();
 
 }  // namespace tide

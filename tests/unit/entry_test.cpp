@@ -48,7 +48,15 @@ TEST(Entry, CommandLineSplitsAtBlanksOutsideQuotesAndKeepsBackslashes) {
         {L"", {}},
         {L"   ", {}},
     };
-    for (const auto& c : kCases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+    for (const auto& c : kCases) {
+        EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+        // The arguments part, behind another program, gives that program
+        // the same arguments.
+        std::vector<std::wstring> passedOn = SplitCommandLine(L"N.exe " + CommandLineArguments(c.line));
+        std::vector<std::wstring> want{L"N.exe"};
+        if (c.args.size() > 1) want.insert(want.end(), c.args.begin() + 1, c.args.end());
+        EXPECT_EQ(passedOn, want) << c.line;
+    }
 }
 
 TEST(Entry, OnlyArgumentOneSelectsTheMode) {

@@ -113,11 +113,29 @@ TEST_F(SelfUpdateTest, NewerInstallerIsDownloadedToTempCheckedAndStarted) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].verb, L"open");
     EXPECT_EQ(calls[0].file, kTemp + L"Tidestart-1.5.10.exe");
-    EXPECT_EQ(calls[0].parameters, L"");
+    EXPECT_EQ(calls[0].parameters, std::wstring(L"/i ") + kUrl);  // the same release
     EXPECT_FALSE(calls[0].directory.has_value());
     EXPECT_EQ(calls[0].show, platform::kSwShowNormal);
     EXPECT_TRUE(m.env.QuitRequested());
     EXPECT_FALSE(m.fs.FileExists(L"C:\\Apps\\Cal\\Tidestart.EXE"));
+    EXPECT_FALSE(reg.HasKey(kEntry64));
+}
+
+// Unattended, nobody would see the new installer's window: this run starts
+// it with its own words, waits, and its exit code is the run's outcome.
+TEST_F(SelfUpdateTest, UnattendedRunWaitsForTheNewInstallerAndTakesItsExitCode) {
+    platform::fake::FakeProcesses procs;
+    platform::ScopedPort<platform::Processes> procPort{procs};
+    procs.Queue({0, {}, 5, 2});
+    m.Args({L"/SILENT", L"/acceptlicense", L"/i", kUrl, L"/dir=C:\\Apps\\Cal\\"});
+    EXPECT_FALSE(SelfUpdateAndRegister());
+    EXPECT_TRUE(shell.Calls().empty());
+    ASSERT_EQ(procs.Starts().size(), 1u);
+    const std::wstring exe = kTemp + L"Tidestart-1.5.10.exe";
+    EXPECT_EQ(procs.Starts()[0].commandLine.value_or(L""),
+              L"\"" + exe + L"\" /SILENT /acceptlicense /i " + kUrl + L" /dir=C:\\Apps\\Cal\\");
+    EXPECT_EQ(UpdatedInstallerExitCode(), std::optional<uint32_t>(5));
+    EXPECT_TRUE(m.env.QuitRequested());
     EXPECT_FALSE(reg.HasKey(kEntry64));
 }
 
