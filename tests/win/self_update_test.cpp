@@ -6,12 +6,14 @@
 //
 //   self_update_test.exe version          prints its own file version
 //   self_update_test.exe run /i URL DIR   AppPath := DIR, SelfUpdateAndRegister
-//   self_update_test.exe                  as the updater starts it: a "Started" box
+//   (started by the updater)              a "Started" box; the result file
+//                                         names the arguments it was given
 //
 // Result lines go to stdout and to the file TIDETEST_OUT (the robot does
 // not pass output on).
 #include <windows.h>
 
+#include "base/command_line.h"
 #include "base/error.h"
 #include "core/Tidestart.h"
 #include "download/manifest_download.h"
@@ -32,8 +34,11 @@ int wmain(int argc, wchar_t** argv) {
         out.Line(version);
         return 0;
     }
-    if (argc == 1) {
+    // The updater passes its own arguments on; the variable, inherited
+    // from the run below, tells the started copy that it is the new one.
+    if (!EnvVar(L"TIDETEST_STARTED_BY_UPDATE").empty()) {
         out.Line(L"started: " + self + L" version " + version);
+        out.Line(L"arguments: " + CommandLineArguments(GetCommandLineW()));
         platform::ShowMessage(L"version " + version, L"Started");
         return 0;
     }
@@ -42,6 +47,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     AppPathGuard guard(argv[4]);
+    SetEnvironmentVariableW(L"TIDETEST_STARTED_BY_UPDATE", L"1");
     out.Line(L"self=" + self);
     out.Line(L"version=" + version);
     out.Line(L"temp=" + TempDirectory());

@@ -88,13 +88,15 @@ echo "$started"
 grep -q "^Started|version $newer|" <<< "$started" || fail "newer: the new program's own box: $started"
 grep -qxF "started: ${temp}Tidestart-next.exe version $newer" <(tr -d '\r' < "$TEST_TMP/out.txt") \
   || fail "the started program: $(cat "$TEST_TMP/out.txt")"
+grep -qF "arguments: run /i $NGINX_URL/newer.ini " <(tr -d '\r' < "$TEST_TMP/out.txt") \
+  || fail "the new program did not get the old one's arguments: $(cat "$TEST_TMP/out.txt")"
 [ "$(installer_gets)" = 1 ] || fail "installer requests: $(cat "$NGINX_ACCESS_LOG")"
 grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" | grep -qF "ua=\"Tidewell Downloader V $own\"" \
   || fail "agent name: $(cat "$NGINX_ACCESS_LOG")"
 [ "$(md5sum < "$got" | cut -d' ' -f1)" = "$md5" ] || fail "the file in the temporary folder ($got) is not the served one"
 [ ! -e "$inst/Tidestart.EXE" ] || fail "an update copied the old installer into the install directory"
 ! wine_run 60 reg query "$key" /reg:64 >/dev/null 2>&1 || fail "an update wrote the uninstall entry"
-pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started, the old one ended"
+pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started with the old one's arguments, the old one ended"
 rm -f "$got"
 
 # 2. The same version: nothing fetched; copied and registered, twelve
