@@ -144,6 +144,8 @@ std::wstring Utf8ToWide(const std::string& s) {
     return r;
 }
 
+std::wstring AnsiToWide(const std::string& s) { return Cp1252ToWide(s, 0); }
+
 std::wstring Latin1ToWide(const std::string& s) {
     std::wstring r;
     r.reserve(s.size());

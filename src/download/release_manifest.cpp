@@ -108,7 +108,9 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
                                        static_cast<unsigned char>(manifestBytes[1]) == 0xFF)))
         throw Error(L"The manifest is UTF-16 text; save it as ANSI or UTF-8 to update it.");
     const bool utf8 = manifestBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    auto toWide = [utf8](const std::string& s) { return utf8 ? Utf8ToWide(s) : Latin1ToWide(s); };
+    // Names are read as the installer reads the manifest (IniDocument), so
+    // the file looked up is the one the installer will download.
+    auto toWide = [utf8](const std::string& s) { return utf8 ? Utf8ToWide(s) : AnsiToWide(s); };
 
     std::vector<Line> lines = SplitLines(manifestBytes);
     std::string newline = "\r\n";  // Windows INI files; unless the file says otherwise

@@ -93,6 +93,33 @@ TEST(ReleaseManifestUpdate, KeepsLfEndingsAndAMissingFinalNewline) {
     EXPECT_EQ(bom.text, "\xEF\xBB\xBF[A]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=7\r\nFILE_MD5SUM=" + WideToUtf8(kMd5A) + "\r\n");
 }
 
+// The tool must look up the file the installer will download: a name with
+// bytes 0x80-0x9F reads as Windows-1252 there, not as Latin-1.
+TEST(ReleaseManifestUpdate, NonAsciiNamesAreLookedUpAsTheInstallerReadsThem) {
+    struct Case {
+        const char* what;
+        std::string nameBytes;
+        std::wstring name;
+    } cases[] = {
+        {"euro sign", "tidewell-\x80.zip", L"tidewell-\u20AC.zip"},
+        {"oe ligature", "jre-\x9C.exe", L"jre-\u0153.exe"},
+        {"byte the code page leaves undefined", "x\x81.zip", L"x\u0081.zip"},
+        {"Latin-1 letter", "B\xFCro.zip", L"B\u00FCro.zip"},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF\xE2\x82\xAC.zip", L"\u20AC.zip"},
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        folder.files[c.name] = {3, kMd5A};
+        const bool bom = c.nameBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        const std::string in = (bom ? "\xEF\xBB\xBF" : "") + std::string("[TW]\r\nFILE_NAME=") +
+                               c.nameBytes.substr(bom ? 3 : 0) + "\r\n";
+        ManifestUpdate up = UpdateManifestFacts(in, folder.Probe());
+        EXPECT_EQ(folder.asked, std::vector<std::wstring>{c.name}) << c.what;
+        EXPECT_TRUE(up.missing.empty()) << c.what;
+        EXPECT_TRUE(VerifyManifestFacts(up.text, folder.Probe()).failures.empty()) << c.what;
+    }
+}
+
 TEST(ReleaseManifestUpdate, UnsafeNamesAreRefusedAndNeverLookedUp) {
     Folder folder;
     folder.files[L"..\\evil.exe"] = {1, kMd5A};
