@@ -37,7 +37,9 @@ std::vector<Line> SplitLines(const std::string& bytes) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The blanks of the installer's INI reader (core/IniDocument.h): the tool
+// must see the same keys and values as the installer.
+bool IsBlank(char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == ' '; }
 
 std::string TrimBytes(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -73,10 +75,11 @@ Parsed ParseLine(const std::string& body) {
     Parsed p;
     size_t b = 0;
     while (b < body.size() && IsBlank(body[b])) ++b;
-    if (b < body.size() && body[b] == '[') {
+    // A "[" without a later "]" is an ordinary line to the installer.
+    size_t close = body.rfind(']');
+    if (b < body.size() && body[b] == '[' && close != std::string::npos && close > b) {
         p.header = true;
-        size_t close = body.rfind(']');
-        p.section = close != std::string::npos && close > b ? body.substr(b + 1, close - b - 1) : body.substr(b + 1);
+        p.section = body.substr(b + 1, close - b - 1);
         return p;
     }
     size_t eq = body.find('=', b);

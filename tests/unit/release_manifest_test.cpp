@@ -120,6 +120,28 @@ TEST(ReleaseManifestUpdate, NonAsciiNamesAreLookedUpAsTheInstallerReadsThem) {
     }
 }
 
+// Lines the tool must read as the installer does, or it would skip or
+// misplace a section the installer downloads.
+TEST(ReleaseManifestUpdate, ReadsBlanksAndBracketsAsTheInstallerDoes) {
+    struct Case {
+        const char* what;
+        std::string in;
+    } cases[] = {
+        {"form feed after the name", "[TW]\r\nFILE_NAME=tw.zip\f\r\nFILE_SIZE=1\r\n"},
+        {"vertical tab and ^Z around key and value", "[TW]\r\n\vFILE_NAME\x1A=\x1Atw.zip\v\r\nFILE_SIZE=1\r\n"},
+        {"blanks around a stale size", "[TW]\r\nFILE_NAME=tw.zip\r\n\fFILE_SIZE\f=\f1\r\nFILE_MD5SUM\v=x\r\n"},
+        {"\"[\" without \"]\" is no section", "[TW]\r\n[not a section\r\nFILE_NAME=tw.zip\r\nFILE_SIZE=1\r\n"},
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        folder.files[L"tw.zip"] = {3, kMd5A};
+        ManifestUpdate up = UpdateManifestFacts(c.in, folder.Probe());
+        EXPECT_EQ(folder.asked, std::vector<std::wstring>{L"tw.zip"}) << c.what;
+        EXPECT_EQ(up.updated, std::vector<std::wstring>{L"TW"}) << c.what;
+        EXPECT_TRUE(VerifyManifestFacts(up.text, folder.Probe()).failures.empty()) << c.what << "\n" << up.text;
+    }
+}
+
 TEST(ReleaseManifestUpdate, UnsafeNamesAreRefusedAndNeverLookedUp) {
     Folder folder;
     folder.files[L"..\\evil.exe"] = {1, kMd5A};
