@@ -67,7 +67,9 @@ struct Parsed {
     std::string section;
     bool keyLine = false;
     std::string key;
-    size_t valueStart = 0;  // index in body of the first character after "=" and its blanks
+    // Index in body of the first character after "=" and its blanks; npos
+    // for a key without "=".
+    size_t valueStart = 0;
     std::string value;      // trimmed, unquoted
 };
 
@@ -83,7 +85,14 @@ Parsed ParseLine(const std::string& body) {
         return p;
     }
     size_t eq = body.find('=', b);
-    if (eq == std::string::npos) return p;
+    if (eq == std::string::npos) {
+        // "KEY" alone is a key without value: the installer's reader stops
+        // at it and reads the default, so here too it is that key.
+        p.key = TrimBytes(body);
+        p.keyLine = !p.key.empty();
+        p.valueStart = std::string::npos;
+        return p;
+    }
     p.keyLine = true;
     p.key = TrimBytes(body.substr(b, eq - b));
     size_t v = eq + 1;
@@ -127,7 +136,8 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
     for (size_t i = 0; i < lines.size(); ++i)
         parsed.push_back(ParseLine(i == 0 && utf8 ? lines[i].body.substr(3) : lines[i].body));
     // With the BOM skipped in line 0, the value offset is 3 bytes short there.
-    if (utf8 && !parsed.empty() && parsed[0].keyLine) parsed[0].valueStart += 3;
+    if (utf8 && !parsed.empty() && parsed[0].keyLine && parsed[0].valueStart != std::string::npos)
+        parsed[0].valueStart += 3;
 
     ManifestUpdate result;
     std::vector<Line> out;
@@ -173,11 +183,14 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
         for (size_t k = begin; k < end; ++k) {
             Line l = lines[k];
             const Parsed& p = parsed[k];
+            auto withValue = [&](const std::string& v) {
+                return p.valueStart == std::string::npos ? l.body + "=" + v : l.body.substr(0, p.valueStart) + v;
+            };
             if (p.keyLine && SameKey(p.key, "FILE_SIZE")) {
-                l.body = l.body.substr(0, p.valueStart) + sizeText;
+                l.body = withValue(sizeText);
                 haveSize = true;
             } else if (p.keyLine && SameKey(p.key, "FILE_MD5SUM")) {
-                l.body = l.body.substr(0, p.valueStart) + md5Text;
+                l.body = withValue(md5Text);
                 haveMd5 = true;
             }
             out.push_back(l);

@@ -131,6 +131,8 @@ TEST(ReleaseManifestUpdate, ReadsBlanksAndBracketsAsTheInstallerDoes) {
         {"vertical tab and ^Z around key and value", "[TW]\r\n\vFILE_NAME\x1A=\x1Atw.zip\v\r\nFILE_SIZE=1\r\n"},
         {"blanks around a stale size", "[TW]\r\nFILE_NAME=tw.zip\r\n\fFILE_SIZE\f=\f1\r\nFILE_MD5SUM\v=x\r\n"},
         {"\"[\" without \"]\" is no section", "[TW]\r\n[not a section\r\nFILE_NAME=tw.zip\r\nFILE_SIZE=1\r\n"},
+        {"keys without \"=\" before the name", "[TW]\r\nFILE_MD5SUM\r\n FILE_SIZE \r\nFILE_NAME=tw.zip\r\n"},
+        {"a key without \"=\" after the name", "[TW]\r\nFILE_NAME=tw.zip\r\nFILE_SIZE\r\nFILE_SIZE=1\r\n"},
     };
     for (const auto& c : cases) {
         Folder folder;
