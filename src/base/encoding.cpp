@@ -124,10 +124,13 @@ std::wstring Utf8ToWide(const std::string& s) {
         else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; }
         else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; }
         else { r += L'\xFFFD'; ++i; continue; }
-        if (i + n > s.size()) { r += L'\xFFFD'; break; }
+        // A sequence cut short by the end of the text is bad like one cut
+        // short by any other byte: its lead becomes U+FFFD and decoding goes
+        // on with the next byte, so no byte after it (a line break, say) is
+        // lost and a text decodes the same whole or cut at an ASCII byte.
         bool bad = false;
         for (size_t k = 1; k < n; ++k) {
-            unsigned char t = static_cast<unsigned char>(s[i + k]);
+            unsigned char t = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
             if ((t & 0xC0) != 0x80) { bad = true; break; }
             c = (c << 6) | (t & 0x3F);
         }
@@ -143,6 +146,8 @@ std::wstring Utf8ToWide(const std::string& s) {
     }
     return r;
 }
+
+std::wstring AnsiToWide(const std::string& s) { return Cp1252ToWide(s, 0); }
 
 std::wstring Latin1ToWide(const std::string& s) {
     std::wstring r;

@@ -10,6 +10,9 @@ std::string WideToUtf8(const std::wstring& s);
 std::wstring Utf8ToWide(const std::string& s);
 // One character per byte, byte n becoming code point n.
 std::wstring Latin1ToWide(const std::string& s);
+// ANSI (Windows-1252) bytes as text, no byte-order mark looked for: what
+// DecodeText makes of a file without one.
+std::wstring AnsiToWide(const std::string& s);
 
 // The bytes of a text file: UTF-8 or UTF-16 (either order) when it starts
 // with their byte-order mark, else the ANSI code page. The ANSI code page

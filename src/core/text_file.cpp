@@ -1,5 +1,7 @@
 #include "core/text_file.h"
 
+#include <cstring>
+
 #include "base/encoding.h"
 #include "base/error.h"
 #include "platform/files.h"
@@ -40,6 +42,12 @@ std::vector<std::wstring> ReadTextLines(const std::wstring& path) {
 void WriteTextLines(const std::wstring& path, const std::vector<std::wstring>& lines) {
     std::string bytes;
     for (const auto& line : lines) bytes += WideToAnsi(line) + "\r\n";
+    // Text that begins with a byte-order mark read as ANSI ("\u00EF\u00BB\u00BF",
+    // left by an editor in a line that now comes first) loses it: written
+    // back as it is, the file would start with a real mark and read back
+    // as other text.
+    for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+        while (bytes.compare(0, std::strlen(mark), mark) == 0) bytes.erase(0, std::strlen(mark));
     auto file = platform::Files().Open(path, platform::OpenMode::CreateAlways, platform::Share::None);
     if (!file) throw IoError(L"Cannot create file " + path);
     file->Write(bytes.data(), bytes.size());

@@ -15,7 +15,8 @@ namespace tide {
 std::vector<std::wstring> ReadTextLines(const std::wstring& path);
 
 // Writes the lines; throws IoError naming the path when the file cannot be
-// created or written.
+// created or written. Leading characters whose ANSI bytes would read back
+// as a byte-order mark are dropped, so the file reads back as written.
 void WriteTextLines(const std::wstring& path, const std::vector<std::wstring>& lines);
 
 // The splitting ReadTextLines applies: a break at CR LF, LF or a lone CR; a

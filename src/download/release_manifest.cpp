@@ -37,7 +37,9 @@ std::vector<Line> SplitLines(const std::string& bytes) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The blanks of the installer's INI reader (core/IniDocument.h): the tool
+// must see the same keys and values as the installer.
+bool IsBlank(char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == ' '; }
 
 std::string TrimBytes(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -65,7 +67,9 @@ struct Parsed {
     std::string section;
     bool keyLine = false;
     std::string key;
-    size_t valueStart = 0;  // index in body of the first character after "=" and its blanks
+    // Index in body of the first character after "=" and its blanks; npos
+    // for a key without "=".
+    size_t valueStart = 0;
     std::string value;      // trimmed, unquoted
 };
 
@@ -73,14 +77,22 @@ Parsed ParseLine(const std::string& body) {
     Parsed p;
     size_t b = 0;
     while (b < body.size() && IsBlank(body[b])) ++b;
-    if (b < body.size() && body[b] == '[') {
+    // A "[" without a later "]" is an ordinary line to the installer.
+    size_t close = body.rfind(']');
+    if (b < body.size() && body[b] == '[' && close != std::string::npos && close > b) {
         p.header = true;
-        size_t close = body.rfind(']');
-        p.section = close != std::string::npos && close > b ? body.substr(b + 1, close - b - 1) : body.substr(b + 1);
+        p.section = body.substr(b + 1, close - b - 1);
         return p;
     }
     size_t eq = body.find('=', b);
-    if (eq == std::string::npos) return p;
+    if (eq == std::string::npos) {
+        // "KEY" alone is a key without value: the installer's reader stops
+        // at it and reads the default, so here too it is that key.
+        p.key = TrimBytes(body);
+        p.keyLine = !p.key.empty();
+        p.valueStart = std::string::npos;
+        return p;
+    }
     p.keyLine = true;
     p.key = TrimBytes(body.substr(b, eq - b));
     size_t v = eq + 1;
@@ -114,7 +126,9 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
                                        static_cast<unsigned char>(manifestBytes[1]) == 0xFF)))
         throw Error(L"The manifest is UTF-16 text; save it as ANSI or UTF-8 to update it.");
     const bool utf8 = manifestBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    auto toWide = [utf8](const std::string& s) { return utf8 ? Utf8ToWide(s) : Latin1ToWide(s); };
+    // Names are read as the installer reads the manifest (IniDocument), so
+    // the file looked up is the one the installer will download.
+    auto toWide = [utf8](const std::string& s) { return utf8 ? Utf8ToWide(s) : AnsiToWide(s); };
 
     std::vector<Line> lines = SplitLines(manifestBytes);
     std::string newline = "\r\n";  // Windows INI files; unless the file says otherwise
@@ -128,7 +142,8 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
     for (size_t i = 0; i < lines.size(); ++i)
         parsed.push_back(ParseLine(i == 0 && utf8 ? lines[i].body.substr(3) : lines[i].body));
     // With the BOM skipped in line 0, the value offset is 3 bytes short there.
-    if (utf8 && !parsed.empty() && parsed[0].keyLine) parsed[0].valueStart += 3;
+    if (utf8 && !parsed.empty() && parsed[0].keyLine && parsed[0].valueStart != std::string::npos)
+        parsed[0].valueStart += 3;
 
     ManifestUpdate result;
     std::vector<Line> out;
@@ -175,11 +190,14 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
         for (size_t k = begin; k < end; ++k) {
             Line l = lines[k];
             const Parsed& p = parsed[k];
+            auto withValue = [&](const std::string& v) {
+                return p.valueStart == std::string::npos ? l.body + "=" + v : l.body.substr(0, p.valueStart) + v;
+            };
             if (p.keyLine && SameKey(p.key, "FILE_SIZE")) {
-                l.body = l.body.substr(0, p.valueStart) + sizeText;
+                l.body = withValue(sizeText);
                 haveSize = true;
             } else if (p.keyLine && SameKey(p.key, "FILE_MD5SUM")) {
-                l.body = l.body.substr(0, p.valueStart) + md5Text;
+                l.body = withValue(md5Text);
                 haveMd5 = true;
             } else if (p.keyLine && SameKey(p.key, "FILE_SHA256")) {
                 l.body = l.body.substr(0, p.valueStart) + shaText;

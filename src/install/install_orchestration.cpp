@@ -10,6 +10,7 @@
 #include "core/manifest.h"
 #include "core/run_log.h"
 #include "core/settings.h"
+#include "download/verification.h"
 #include "install/install_steps.h"
 #include "install/java_runtime.h"
 #include "install/self_update.h"
@@ -33,6 +34,43 @@ namespace {
 using platform::MbIcon;
 
 bool DestinationIsX64() { return GetInstallInfo().DestinationArchitechture() == x64; }
+
+// The components a run fetches stay recorded here until their install
+// steps have run. A run that ends before that (killed, crashed, the
+// machine shut down) leaves their files complete on disk, where the next
+// run's download skips them as already there; that run installs them all
+// the same instead of leaving, say, a server base that was never unpacked.
+const wchar_t kPendingSetting[] = L"PendingComponents";
+
+std::vector<std::wstring> SplitNames(const std::wstring& text) {
+    std::vector<std::wstring> names;
+    std::wstring cur;
+    for (wchar_t c : text + L",") {
+        if (c != L',') {
+            cur += c;
+        } else if (!cur.empty()) {
+            names.push_back(cur);
+            cur.clear();
+        }
+    }
+    return names;
+}
+
+bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) {
+    for (const auto& n : names)
+        if (n == name) return true;
+    return false;
+}
+
+// As the component download judges a file it finds already on disk.
+bool CompleteOnDisk(const std::wstring& component) {
+    try {
+        return ComponentFileComplete(ComponentFilePath(component), ComponentFileSize(component),
+                                     ManifestValue(component, L"FILE_MD5SUM"));
+    } catch (const Error&) {
+        return false;
+    }
+}
 
 // Runs one step of the install phase. What it raises is shown, counts as
 // a failed step, and the installation goes on with the next step.
@@ -127,6 +165,12 @@ void cbInstallClick(TInstallWindow& w) {
         return;
     }
     w.slComponents = BuildComponentList();
+    w.slUnfinished = SplitNames(ReadSetting(kPendingSetting));
+    std::wstring pending;
+    for (const auto& names : {w.slUnfinished, w.slComponents})
+        for (const auto& n : names)
+            if (!Contains(SplitNames(pending), n)) pending += (pending.empty() ? L"" : L",") + n;
+    WriteSetting(kPendingSetting, pending);
     std::wstring names;
     for (const std::wstring& c : w.slComponents) names += (names.empty() ? L"" : L", ") + c;
     LogEntry(L"step", L"release " + ManifestValue(L"TW", L"FILE_VERSION") + L"; components to fetch: " + names);
@@ -188,7 +232,11 @@ void dlTimerTimer(TInstallWindow& w) {
 
     w.SetDownloadTimer(false);
     std::unique_ptr<TComponentList> got = w.oComponentDL->getDownloadedComponents();
-    w.slComponents = got ? *got : TComponentList();
+    TComponentList install;
+    for (const std::wstring& name : w.slComponents)
+        if ((got && Contains(*got, name)) || (Contains(w.slUnfinished, name) && CompleteOnDisk(name)))
+            install.push_back(name);
+    w.slComponents = install;
     if (status == DOWNLOAD_SUCCEEDED)
         LogEntry(L"step", L"download finished");
     else
@@ -203,6 +251,7 @@ void dlTimerTimer(TInstallWindow& w) {
         });
         if (platform::Env().QuitRequested()) return;  // the window was closed meanwhile
     }
+    WriteSetting(kPendingSetting, L"");
 
     w.SetStage(InstallStage::Configuring);
     w.StatusLine().SetText(L"Configuring System");

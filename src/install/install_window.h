@@ -51,8 +51,10 @@ public:
     // The running download; none before it starts and once its result has
     // been taken.
     std::unique_ptr<TComponentDownloader> oComponentDL;
-    // The components to fetch, then the components the download obtained.
+    // The components to fetch, then the components to install.
     std::vector<std::wstring> slComponents;
+    // The components an earlier run fetched without getting to install them.
+    std::vector<std::wstring> slUnfinished;
     // Seconds left in the server-start countdown.
     int32_t tomcatStartDelay = 0;
     // pb as the installation last set it (its step and position are not

@@ -309,6 +309,41 @@ TEST_F(OrchestrationTest, StateTable) {
     }
 }
 
+// A run that ended during its download (killed, a crash, a shutdown) left
+// some files complete: the next run does not fetch them again but still
+// installs them, as far as the earlier run had them pending.
+TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
+    const W tail = Cat({{L"stage 4", L"InstallServerService", L"stage 5", L"SetServerRunning 1", L"startTimer 1"}, kShortcuts});
+    struct Row {
+        const char* name;
+        std::wstring pending;  // left by the earlier run
+        std::wstring during;   // recorded while this run downloads
+        W installed;
+    } rows[] = {
+        {"all of them pending", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
+         {L"InstallJre JREx64", L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        {"only the server base pending", L"CATALINA_BASE", L"CATALINA_BASE,JREx64,UNZIP,TOMCATx64,TW",
+         {L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        {"nothing pending: an earlier run installed them", L"", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
+         {L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        Rig t;
+        t.SetUp();
+        WriteSetting(L"PendingComponents", row.pending);
+        t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+        for (const auto* c : {L"JREx64", L"UNZIP", L"CATALINA_BASE"}) t.m.WriteFile(kDir + Comp(c).file, Comp(c).bytes);
+        cbInstallClick(t.w);
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), row.during);
+        t.FinishDownload();
+        EXPECT_EQ(t.j.Entries(), Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3"}, row.installed, tail}));
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), L"");
+        t.TearDown();
+    }
+}
+
 TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
     struct Row {
         int answersAt;  // tick from which the server answers; 0: never

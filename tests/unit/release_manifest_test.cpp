@@ -93,6 +93,57 @@ TEST(ReleaseManifestUpdate, KeepsLfEndingsAndAMissingFinalNewline) {
     EXPECT_EQ(bom.text, "\xEF\xBB\xBF[A]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=7\r\nFILE_MD5SUM=" + WideToUtf8(kMd5A) + "\r\n");
 }
 
+// The tool must look up the file the installer will download: a name with
+// bytes 0x80-0x9F reads as Windows-1252 there, not as Latin-1.
+TEST(ReleaseManifestUpdate, NonAsciiNamesAreLookedUpAsTheInstallerReadsThem) {
+    struct Case {
+        const char* what;
+        std::string nameBytes;
+        std::wstring name;
+    } cases[] = {
+        {"euro sign", "tidewell-\x80.zip", L"tidewell-\u20AC.zip"},
+        {"oe ligature", "jre-\x9C.exe", L"jre-\u0153.exe"},
+        {"byte the code page leaves undefined", "x\x81.zip", L"x\u0081.zip"},
+        {"Latin-1 letter", "B\xFCro.zip", L"B\u00FCro.zip"},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF\xE2\x82\xAC.zip", L"\u20AC.zip"},
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        folder.files[c.name] = {3, kMd5A};
+        const bool bom = c.nameBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        const std::string in = (bom ? "\xEF\xBB\xBF" : "") + std::string("[TW]\r\nFILE_NAME=") +
+                               c.nameBytes.substr(bom ? 3 : 0) + "\r\n";
+        ManifestUpdate up = UpdateManifestFacts(in, folder.Probe());
+        EXPECT_EQ(folder.asked, std::vector<std::wstring>{c.name}) << c.what;
+        EXPECT_TRUE(up.missing.empty()) << c.what;
+        EXPECT_TRUE(VerifyManifestFacts(up.text, folder.Probe()).failures.empty()) << c.what;
+    }
+}
+
+// Lines the tool must read as the installer does, or it would skip or
+// misplace a section the installer downloads.
+TEST(ReleaseManifestUpdate, ReadsBlanksAndBracketsAsTheInstallerDoes) {
+    struct Case {
+        const char* what;
+        std::string in;
+    } cases[] = {
+        {"form feed after the name", "[TW]\r\nFILE_NAME=tw.zip\f\r\nFILE_SIZE=1\r\n"},
+        {"vertical tab and ^Z around key and value", "[TW]\r\n\vFILE_NAME\x1A=\x1Atw.zip\v\r\nFILE_SIZE=1\r\n"},
+        {"blanks around a stale size", "[TW]\r\nFILE_NAME=tw.zip\r\n\fFILE_SIZE\f=\f1\r\nFILE_MD5SUM\v=x\r\n"},
+        {"\"[\" without \"]\" is no section", "[TW]\r\n[not a section\r\nFILE_NAME=tw.zip\r\nFILE_SIZE=1\r\n"},
+        {"keys without \"=\" before the name", "[TW]\r\nFILE_MD5SUM\r\n FILE_SIZE \r\nFILE_NAME=tw.zip\r\n"},
+        {"a key without \"=\" after the name", "[TW]\r\nFILE_NAME=tw.zip\r\nFILE_SIZE\r\nFILE_SIZE=1\r\n"},
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        folder.files[L"tw.zip"] = {3, kMd5A};
+        ManifestUpdate up = UpdateManifestFacts(c.in, folder.Probe());
+        EXPECT_EQ(folder.asked, std::vector<std::wstring>{L"tw.zip"}) << c.what;
+        EXPECT_EQ(up.updated, std::vector<std::wstring>{L"TW"}) << c.what;
+        EXPECT_TRUE(VerifyManifestFacts(up.text, folder.Probe()).failures.empty()) << c.what << "\n" << up.text;
+    }
+}
+
 TEST(ReleaseManifestUpdate, UnsafeNamesAreRefusedAndNeverLookedUp) {
     Folder folder;
     folder.files[L"..\\evil.exe"] = {1, kMd5A};

@@ -37,3 +37,22 @@ TEST(TextFile, WritesAnsiWithoutMarkEveryLineEndedByCrLf) {
     EXPECT_EQ(bytes, "set X=\xE9\x80\r\n\r\n?\r\n");
     EXPECT_THROW(ReadTextLines(L"C:\\t\\missing.txt"), IoError);
 }
+
+// What is written reads back as written, also when the first line begins
+// with the bytes of a byte-order mark (a mark an ANSI read kept as text).
+TEST(TextFile, WrittenLinesReadBackTheSame) {
+    FakeMachine m;
+    m.fs.MakeDirectory(L"C:\\t");
+    struct Case {
+        std::vector<std::wstring> lines, back;
+    } cases[] = {
+        {{L"\u00EF\u00BB\u00BF@echo off", L"rem caf\u00E9"}, {L"@echo off", L"rem caf\u00E9"}},
+        {{L"\u00FF\u00FEx"}, {L"x"}},
+        {{L"\u00FE\u00FF", L"y"}, {L"", L"y"}},
+        {{L"a\u00EF\u00BB\u00BF"}, {L"a\u00EF\u00BB\u00BF"}},
+    };
+    for (const auto& c : cases) {
+        WriteTextLines(L"C:\\t\\f.txt", c.lines);
+        EXPECT_EQ(ReadTextLines(L"C:\\t\\f.txt"), c.back) << WideToUtf8(c.lines[0]);
+    }
+}

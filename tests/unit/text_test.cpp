@@ -41,3 +41,23 @@ TEST(Text, Utf8RoundTrip) {
     EXPECT_EQ(WideToUtf8(L"\u00e9"), "\xc3\xa9");
     EXPECT_EQ(Latin1ToWide("\xe9"), L"\u00e9");
 }
+
+// A sequence cut short, at the end of the text or before an ASCII byte,
+// costs its lead byte only: what follows still decodes.
+TEST(Text, Utf8CutSequencesLoseNothingAfterThem) {
+    struct Case {
+        std::string in;
+        std::wstring out;
+    } cases[] = {
+        {"ab\xF0", L"ab\uFFFD"},
+        {"\xF0" "ab", L"\uFFFD" L"ab"},
+        {"\xE2\xE2", L"\uFFFD\uFFFD"},
+        {"x\xE2\x82", L"x\uFFFD\uFFFD"},
+        {"\xC3\r\n", L"\uFFFD\r\n"},
+        {"\xE2\x82\xAC\xE2\x82", L"\u20AC\uFFFD\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8ToWide(c.in), c.out) << c.in;
+        EXPECT_EQ(Utf8ToWide(c.in + "\r\n" + c.in), c.out + L"\r\n" + c.out) << c.in;
+    }
+}
