@@ -16,6 +16,18 @@ shift || true
 cxx=${TIDE_FUZZ_CXX:-clang++-14}
 cc=${TIDE_FUZZ_CC:-clang-14}
 
+# clang and its libFuzzer runtime, from Debian, when this machine lacks them
+# (the two main commands do not need them).
+if [ -z "${TIDE_FUZZ_CXX:-}" ] && ! dpkg-query -W -f='${Status}\n' clang-14 libclang-rt-14-dev 2>/dev/null | grep -c 'install ok installed' | grep -qx 2; then
+    echo "fuzz: installing clang-14 and libclang-rt-14-dev"
+    for i in 1 2 3; do
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null 2>&1 && break
+        [ "$i" = 3 ] && { echo "fuzz: clang-14 could not be installed"; exit 2; }
+        apt-get update -qq >/dev/null 2>&1 || true
+        sleep $((i * 5))
+    done
+fi
+
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     for f in "$here"/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
