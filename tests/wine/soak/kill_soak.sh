@@ -161,7 +161,7 @@ e2e_browser_wait 10 || faults+=("the final run did not open the calendar")
 snapshot > "$TEST_TMP/after.lst"
 
 # --- every component complete and digest-correct ----------------------------
-fetched=$(grep -o '"GET /release/[^ ]*' "$NGINX_ACCESS_LOG" | cut -d/ -f3 | grep -vx downloader.ini | sort -u)
+fetched=$(grep -o '"GET /release/[^ ]*' "$NGINX_ACCESS_LOG" | cut -d/ -f3 | grep -vxE 'downloader\.ini(\.sig)?' | sort -u)
 good=0
 while read -r name size md5; do
   echo "$fetched" | grep -qxF "$name" || continue
