@@ -63,12 +63,6 @@ std::wstring Sha256OfFile(const std::wstring& path) {
     return Sha256OfStream(*f);
 }
 
-std::wstring Sha256OfBytes(const void* bytes, size_t count) {
-    unsigned char digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256(digest, static_cast<const unsigned char*>(bytes), count);
-    return Hex(digest);
-}
-
 bool Sha256Matches(const std::wstring& path, const std::wstring& expected, std::wstring* actual) {
     const std::wstring want = Trim(expected);
     if (want.empty()) return true;

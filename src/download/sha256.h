@@ -33,8 +33,6 @@ std::wstring Sha256OfStream(platform::File& stream);
 // The same of the file at path (opened read-only through platform::Files());
 // throws IoError naming the file when it cannot be opened.
 std::wstring Sha256OfFile(const std::wstring& path);
-// The same of bytes in memory.
-std::wstring Sha256OfBytes(const void* bytes, size_t count);
 
 // Whether the file passes the FILE_SHA256 value `expected`: an empty value
 // (no key) always passes, otherwise its digits must equal the file's digest,

@@ -29,7 +29,9 @@ std::wstring Upper(std::wstring s) {
 }  // namespace
 
 TEST(Sha256, KnownDigest) {
-    EXPECT_EQ(Sha256OfBytes(kBytes.data(), kBytes.size()), kAbc);
+    Sha256 whole;
+    whole.Feed(kBytes.data(), kBytes.size());
+    EXPECT_EQ(whole.FinishHex(), kAbc);
     Sha256 pieces;
     pieces.Feed("a", 1);
     pieces.Feed("bc", 2);
