@@ -66,7 +66,7 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) 
 bool CompleteOnDisk(const std::wstring& component) {
     try {
         return ComponentFileComplete(ComponentFilePath(component), ComponentFileSize(component),
-                                     ManifestValue(component, L"FILE_MD5SUM"));
+                                     ManifestValue(component, L"FILE_MD5SUM"), ManifestValue(component, L"FILE_SHA256"));
     } catch (const Error&) {
         return false;
     }
