@@ -23,7 +23,6 @@ orig=$TEST_TMP/server.xml
 unzip -p "$rel/catalina_base.zip" TCBase/conf/server.xml > "$orig"
 grep -q $'^<Server port="8005" shutdown="SHUTDOWN">\r$' "$orig" || fail "the stand-in server.xml lacks the stock shutdown line"
 
-held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 holder() { ss -ltnpH "sport = :$1" 2>/dev/null | sed 's/  */ /g'; }
 skipped=()
 # Cases run only while the ports they need free are free.

@@ -16,18 +16,11 @@ exe=$W64/orchestrate_test.exe
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 
-held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 want() { echo "$out" | grep -qxF "$1" || fail "$2: expected '$1' in:
 $out"; }
 
 # --- the release: stand-in server distribution plus Tidewell 4.2.1 ----------
-served=$TEST_TMP/served
-rel=$served/release
-make_tidewell_release "$rel" 4.2.1 x64
-start_nginx "$served"
-sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
-sign_manifest "$rel/downloader.ini"
-manifest=$NGINX_URL/release/downloader.ini
+serve_tidewell_release 4.2.1 x64
 
 # --- the prefix's state for the test, put back afterwards -------------------
 svc_key='HKLM\SYSTEM\CurrentControlSet\Services\Tidewell'
@@ -68,22 +61,7 @@ done
 pass "unusable paths (bare name, C:\\, the Windows folder, UNC, C:Tidewell): \"Error Creating Directory\" with the warning icon, nothing saved, the window unchanged"
 
 # --- the installation: ports 80 and 8080 busy --------------------------------
-python3 - 80 8080 <<'PY' >"$TEST_TMP/listen.out" 2>&1 &
-import select, socket, sys
-socks = []
-for p in map(int, sys.argv[1:]):
-    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try: s.bind(("127.0.0.1", p)); s.listen(16); socks.append(s)
-    except OSError as e: print(f"port {p}: {e}", flush=True)
-print("ready", flush=True)
-while socks:
-    for s in select.select(socks, [], [])[0]:
-        c, _ = s.accept(); c.close()
-PY
-listener=$!
-on_exit "kill $listener 2>/dev/null"
-for i in $(seq 1 50); do grep -q ready "$TEST_TMP/listen.out" && break; sleep 0.1; done
-held 80 && held 8080 || fail "ports 80 and 8080 could not be made busy: $(cat "$TEST_TMP/listen.out")"
+hold_ports 80 8080
 expect_port=9080
 held 9080 && { expect_port=10080; echo "note: 9080 is held by another process; expecting 10080"; }
 

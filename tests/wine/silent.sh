@@ -68,8 +68,13 @@ sleep 1
 [ ! -e "$E2E_INST/Tidestart.log" ] || fail "the log went beside the manifest although /log= named one"
 # Every kind of entry, each with its time.
 tr -d '\r' < "$log" > "$TEST_TMP/log.txt"
+# log_has FILE RE...: every RE (extended) matches a line of FILE.
+log_has() {
+  local f=$1 re; shift
+  for re in "$@"; do grep -Eq "$re" "$f" || fail "no log line /$re/ in: $(cat "$f")"; done
+}
 zip_size=$(stat -c %s "$rel"/tidewell-4.2.1.zip)
-for re in \
+log_has "$TEST_TMP/log.txt" \
   '^$' \
   'Z run: Tidestart [0-9.]+, mode install, unattended$' \
   'Z run: command line: .*/SILENT .*/AcceptLicense' \
@@ -88,9 +93,7 @@ for re in \
   'Z registry: write value "AppPath" in HKLM\\Software\\Quorvan Labs\\Tidewell.*: ok$' \
   "Z step: the server answers at http://localhost(:$port)?/calendar/\$" \
   'Z run: result: done$' \
-  'Z run: exit code 0$'; do
-  grep -Eq "$re" "$TEST_TMP/log.txt" || fail "no log line /$re/ in: $(cat "$TEST_TMP/log.txt")"
-done
+  'Z run: exit code 0$'
 grep -Eqv '^$|^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z [a-z]+: ' "$TEST_TMP/log.txt" &&
   fail "a log line without time and kind: $(grep -Ev '^$|^[0-9-]{10}T[0-9:.]{12}Z [a-z]+: ' "$TEST_TMP/log.txt" | head -3)"
 runs=$(grep -c 'Z run: Tidestart ' "$TEST_TMP/log.txt")
@@ -109,14 +112,12 @@ for v in 32 64; do
   done
 done
 tr -d '\r' < "$ulog" > "$TEST_TMP/ulog.txt"
-for re in 'Z run: Tidestart [0-9.]+, mode uninstall, unattended$' \
+log_has "$TEST_TMP/ulog.txt" 'Z run: Tidestart [0-9.]+, mode uninstall, unattended$' \
   'Z message: "Uninstall Tidewell": .* -> OK \(unattended\)$' \
   'Z registry: delete key HKLM.*Uninstall\\Tidewell.*: ok$' \
   'Z run: Tidestart [0-9.]+, mode uninstall \(second stage\), unattended$' \
   'Z run: command line: .*/DOUNINSTALL .* /SILENT "/log=' \
-  'Z step: the folder C:\\Tidewell\\ is removed$'; do
-  grep -Eq "$re" "$TEST_TMP/ulog.txt" || fail "no uninstall log line /$re/ in: $(cat "$TEST_TMP/ulog.txt")"
-done
+  'Z step: the folder C:\\Tidewell\\ is removed$'
 # Kept for a person to read.
 logs=${TIDE_LOG_DIR:-$TIDE_NATIVE_BUILD/logs/silent}
 mkdir -p "$logs" && cp "$log" "$logs/install.log" && cp "$ulog" "$logs/uninstall.log"

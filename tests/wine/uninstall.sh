@@ -20,13 +20,7 @@ shots=${TIDE_SCREENSHOT_DIR:-$TIDE_NATIVE_BUILD/screenshots/uninstall}
 mkdir -p "$shots"
 robot() { wine_run 200 "$W64/robot.exe" "$@" </dev/null | tr -d '\r'; }
 
-served=$TEST_TMP/served
-rel=$served/release
-make_tidewell_release "$rel" 4.2.1 x64
-start_nginx "$served"
-sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
-sign_manifest "$rel/downloader.ini"
-manifest=$NGINX_URL/release/downloader.ini
+serve_tidewell_release 4.2.1 x64
 
 folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
 ufolders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'

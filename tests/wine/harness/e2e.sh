@@ -148,31 +148,9 @@ e2e_begin() {
   e2e_browser
 }
 
-held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
 agree_and_type() {  # PATH: agrees to the licence and types PATH into the path field
   e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." >/dev/null
   e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
   e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
 }
 
-# hold_ports PORT...: something accepting (and closing) every connection on
-# 127.0.0.1 at each port until the test ends; fails when one cannot be held.
-hold_ports() {
-  local out=$TEST_TMP/hold.$$.$RANDOM i p
-  python3 - "$@" <<'PY' >"$out" 2>&1 &
-import select, socket, sys
-socks = []
-for p in map(int, sys.argv[1:]):
-    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try: s.bind(("127.0.0.1", p)); s.listen(16); socks.append(s)
-    except OSError as e: print(f"port {p}: {e}", flush=True)
-print("ready", flush=True)
-while socks:
-    for s in select.select(socks, [], [])[0]:
-        c, _ = s.accept(); c.close()
-PY
-  on_exit "kill $! 2>/dev/null"
-  for i in $(seq 1 50); do grep -q ready "$out" && break; sleep 0.1; done
-  for p in "$@"; do held "$p" || fail "port $p could not be made busy: $(cat "$out")"; done
-}

@@ -27,3 +27,16 @@ make_tidewell_release() {
   "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$dir/downloader.ini" "$dir" >/dev/null || fail "manifest of $dir not completed"
   sign_manifest "$dir/downloader.ini"
 }
+
+# serve_tidewell_release VERSION [ARCH]: make_tidewell_release into
+# $TEST_TMP/served/release, served by start_nginx, its BINARY_BASE pointing
+# there and signed again; sets served, rel and manifest (the manifest's URL).
+serve_tidewell_release() {
+  served=$TEST_TMP/served
+  rel=$served/release
+  make_tidewell_release "$rel" "$@"
+  start_nginx "$served"
+  sed -i "s|^BINARY_BASE=.*|BINARY_BASE=$NGINX_URL/release/\r|" "$rel/downloader.ini"
+  sign_manifest "$rel/downloader.ini"
+  manifest=$NGINX_URL/release/downloader.ini
+}
