@@ -67,8 +67,51 @@ elif ! installed "$wine32"; then
   apt_update 1
   wine32_tries=1
 fi
+# The main suite's codename, from the machine's own apt sources: the suite
+# named without a "-updates"/"-security" suffix.
+main_suite() {
+  { { cat /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } | sed -n 's/^[[:space:]]*Suites://p' | tr ' \t' '\n\n'
+    { cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
+      sed -n -E 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?[^[:space:]]+[[:space:]]+([^[:space:]]+).*/\2/p'
+  } | awk '$0 != "" && $0 !~ /-/ {n[$0]++} END {for (s in n) if (n[s] > m) {m = n[s]; b = s}; print b}'
+}
+# When the i386 index of a suite (often the security suite) fails to load,
+# wine32's Multi-Arch libraries cannot match amd64 ones that came from that
+# suite. Installing from the main suite works when those amd64 packages move
+# to the main suite's version with their i386 twins. Prints "PKG/CODENAME"
+# for each: installed amd64 packages of wine32's dependency closure whose
+# version is newer than the main suite's i386 one, and the packages built
+# from the same source at the same version (they depend on each other's
+# exact version).
+wine32_twins() {  # CODENAME
+  local cn=$1 p v mv src
+  local closure
+  closure=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+              --no-replaces --no-enhances "$wine32" 2>/dev/null | grep -E '^[^ <].*:i386$' | sed 's/:i386$//' | sort -u || true)
+  for p in $closure; do
+    v=$(dpkg-query -W -f='${Version}' "$p:amd64" 2>/dev/null) || continue
+    [ -n "$v" ] || continue
+    mv=$(apt-cache madison "$p:i386" | awk -F'|' -v cn=" $cn/" '$3 ~ cn {gsub(/ /, "", $2); print $2; exit}' || true)
+    [ -n "$mv" ] && dpkg --compare-versions "$v" gt "$mv" || continue
+    src=$(dpkg-query -W -f='${source:Package}' "$p:amd64")
+    dpkg-query -W -f='${binary:Package} ${source:Package} ${Version} ${db:Status-Abbrev}\n' 2>/dev/null |
+      awk -v s="$src" -v v="$v" '$2 == s && $3 == v && $4 ~ /^ii/ && $1 !~ /:i386$/ {sub(/:amd64$/, "", $1); print $1}'
+  done | sort -u | while read -r p; do
+    # (no grep -q: under pipefail apt-cache's broken pipe would fail the test)
+    apt-cache madison "$p" 2>/dev/null | grep " $cn/" >/dev/null && echo "$p/$cn"
+  done
+}
 if ! installed "$wine32" && [ -n "${wine32_tries:-}" ]; then
-  apt_install_tries=$wine32_tries apt_install "$wine32" ||
+  if ! apt_install_tries=$wine32_tries apt_install "$wine32"; then
+    cn=$(main_suite)
+    twins=()
+    [ -n "$cn" ] && mapfile -t twins < <(wine32_twins "$cn")
+    if [ -n "$cn" ]; then
+      say "installing the 32-bit Wine from the $cn suite${twins[*]:+, with ${twins[*]} moved to its versions}"
+      apt_install_tries=1 apt_install -t "$cn" --allow-downgrades "$wine32" "${twins[@]}" || true
+    fi
+  fi
+  installed "$wine32" ||
     say "the 32-bit Wine ($wine32) cannot be installed here; the tests that run 32-bit programs are skipped and the main job runs the x86_64 build (see $log)"
 fi
 if installed "$wine32"; then echo wine32=yes > "$status"; else echo wine32=no > "$status"; fi
