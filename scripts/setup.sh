@@ -142,6 +142,49 @@ if installed "$wine32"; then
   fi
 fi
 
+# Whether a 32-bit Windows program starts at all: where the i386 loader runs
+# only through qemu, Wine's 32-bit processes fail to start (CreateProcess
+# error 1359). Found out once, with a trivial program in a prefix of its
+# own, within about two minutes; kept while Wine and the i386 mode stay as
+# they were. Recorded as win32=yes, or win32=no with the reason, which the
+# tests that need a 32-bit program print when they skip.
+probe32() {
+  local dir=/var/cache/tidestart/probe32 key out rc
+  key="$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null) $(grep '^i386=' "$status")"
+  if [ -s "$dir/result" ] && [ "$(head -1 "$dir/result")" = "$key" ]; then
+    tail -n +2 "$dir/result" >> "$status"
+    return
+  fi
+  say "finding out whether 32-bit Windows programs start under Wine here (once, at most 2 minutes)"
+  rm -rf "$dir"; mkdir -p "$dir"
+  printf '#include <stdio.h>\nint main(void) { puts("tidestart 32-bit probe"); return 0; }\n' > "$dir/probe.c"
+  if ! i686-w64-mingw32-gcc -O1 -s -o "$dir/probe32.exe" "$dir/probe.c" >>"$log" 2>&1; then
+    echo "win32=no the 32-bit probe program could not be built (see $log)" >> "$status"
+    return  # not recorded: the next run tries again
+  fi
+  rc=0
+  out=$(WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
+        timeout --kill-after=5 120 /usr/lib/wine/wine64 "$dir/probe32.exe" </dev/null 2>"$dir/stderr") || rc=$?
+  WINEPREFIX=$dir/prefix timeout 30 wineserver -k >/dev/null 2>&1 || true
+  if [ "$rc" = 0 ] && [[ $out == *"tidestart 32-bit probe"* ]]; then
+    printf '%s\n%s\n' "$key" "win32=yes" > "$dir/result"
+  else
+    local why="a trivial 32-bit Windows program does not start under Wine here (exit $rc: $(tr -d '\r' < "$dir/stderr" | grep -v '^$' | tail -1 | cut -c1-120))"
+    [ "$rc" = 124 ] && why="a trivial 32-bit Windows program did not start under Wine within 120 s here"
+    printf '%s\n%s\n' "$key" "win32=no $why" > "$dir/result"
+    say "$why; the tests that need one are skipped"
+  fi
+  rm -rf "$dir/prefix"
+  tail -n +2 "$dir/result" >> "$status"
+}
+if installed "$wine32" && ! grep -qs '^i386=none' "$status"; then
+  probe32
+elif installed "$wine32"; then
+  echo "win32=no this machine cannot run i386 executables, not even through qemu" >> "$status"
+else
+  echo "win32=no the 32-bit Wine (wine32:i386) could not be installed here (see $log)" >> "$status"
+fi
+
 # Debian's source packages, for the libraries and tools built for MinGW: the
 # same servers and suites as the machine's own binary entries.
 derive_deb_src() {

@@ -1,5 +1,6 @@
-# Whole installations through the real main window (Tidestart.exe, x86_64
-# build) under Wine, driven by the robot as a person would: unusable paths
+# Whole installations through the real main window (Tidestart.exe: the
+# shipped i686 build where 32-bit programs start here, else the x86_64 one;
+# the first line says which) under Wine, driven by the robot as a person would: unusable paths
 # refused with nothing saved, then one installation from a stand-in
 # release served by nginx with ports 80 and 8080 busy, so the browser is
 # asked for port 9080; then a second run against a release in which only
@@ -45,6 +46,8 @@ e2e_status_texts "$t_click" | grep -qx '[0-9.]*|Waiting 1 seconds for Tidewell t
 page=$(curl -s --max-time 10 --noproxy '*' http://127.0.0.1:9080/calendar/) || true
 echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page on 9080: '$page'"
 pass "ports 80 and 8080 busy: installed from the window in $(( ($(e2e_ms) - t_click) / 1000 )) s, stage labels bold in order, \"Waiting 1 seconds for Tidewell to Start...\", the browser asked for $url, curl gets Tidewell 4.2.1 there"
+e2e_road
+pass "the 64-bit road on this 64-bit prefix ($PRODUCT_BUILD build)"
 
 # --- a second run against a release in which only TW changed, while ---------
 # something already answers on the server's port: only the application is

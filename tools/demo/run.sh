@@ -22,29 +22,14 @@ on_exit "bash '$here/tests/wine/harness/stop.sh' </dev/null >/dev/null 2>&1"
 source "$here/tests/wine/harness/standins.sh"
 source "$here/tests/wine/harness/tidewell.sh"
 
-# The product is the 32-bit build. It runs here when the 32-bit Wine is
-# installed and this machine runs i386 programs natively; otherwise the
-# x86_64 build of the same sources runs (under qemu a 32-bit start takes
-# about a minute; TIDE_DEMO_BUILD=win32 runs the product all the same).
-choice=${TIDE_DEMO_BUILD:-}
-if [ -z "$choice" ]; then
-  if [ ! -x /usr/lib/wine/wine ]; then
-    choice=win64; why="the 32-bit Wine is not installed on this machine"
-  elif [ "$(i386_mode)" = qemu ]; then
-    choice=win64; why="this machine runs i386 programs only through qemu (about a minute a start)"
-  else
-    choice=win32; why="this machine runs i386 programs natively"
-  fi
-else
-  why="TIDE_DEMO_BUILD=$choice"
-fi
-if [ "$choice" = win32 ]; then E2E_EXE=$W32/Tidestart.exe; label="the 32-bit product (build/win32)"
-else E2E_EXE=$W64/Tidestart.exe; label="the x86_64 build of the same sources (build/win64), not the 32-bit product"; fi
-# The release's programs: those of a real release (i686 in UNZIP) where
-# 32-bit programs run natively, else x86_64 stand-ins in every component.
-arch=x64
-[ "$choice" = win32 ] && [ -x /usr/lib/wine/wine ] && [ "$(i386_mode)" = native ] && arch=default
-source "$here/tests/wine/harness/e2e.sh"
+# The product is the 32-bit build; it runs wherever 32-bit Windows programs
+# start here, else the x86_64 build of the same sources runs, with x86_64
+# stand-ins in every component (TIDE_DEMO_BUILD=win32|win64 picks one).
+[ -n "${TIDE_DEMO_BUILD:-}" ] && export TIDE_PRODUCT_BUILD=$TIDE_DEMO_BUILD
+source "$here/tests/wine/harness/e2e.sh"  # prints the build (product_build)
+arch=$PRODUCT_RELEASE_ARCH
+if [ "$PRODUCT_BUILD" = win32 ]; then label="the 32-bit product (build/win32)"
+else label="the x86_64 build of the same sources (build/win64), not the 32-bit product"; fi
 for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe"; do [ -f "$f" ] || fail "$f not built (scripts/build.sh)"; done
 shots=${TIDE_DEMO_SHOTS:-$root/demo}
 mkdir -p "$shots"
@@ -54,7 +39,7 @@ fonts=$WINEPREFIX/drive_c/windows/Fonts
 for f in tahoma.ttf tahomabd.ttf; do [ -f "$fonts/$f" ] || cp "/usr/share/wine/fonts/$f" "$fonts/" 2>/dev/null || true; done
 
 echo
-echo "== The product: $label, because $why"
+echo "== The product: $label"
 file "$E2E_EXE"
 
 # --- the release, served by nginx -------------------------------------------
@@ -77,7 +62,7 @@ e2e_browser
 
 # --- the window, driven as a person would -----------------------------------
 echo
-echo "== Tidestart.exe /i $NGINX_URL/release/downloader.ini ($choice)"
+echo "== Tidestart.exe /i $NGINX_URL/release/downloader.ini ($PRODUCT_BUILD)"
 t_start=$(e2e_ms)
 e2e_start /i "$NGINX_URL/release/downloader.ini"
 echo "the window is up after $(( $(e2e_ms) - t_start )) ms"
@@ -177,4 +162,4 @@ done
 printf '  %-20s +%s s (%s recorded)\n' "browser asked" "$(awk -v a="$(date -r "$E2E_BROWSER_ARGS" +%s%3N)" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')" "$(tr -d '\r"' < "$E2E_BROWSER_ARGS")"
 printf '  %-20s +%s s\n' "program ended" "$(awk -v a="$t_end" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')"
 echo "screenshots: $shots/1-shown.png (first shown), $shots/2-downloading.png, $shots/3-counting-down.png"
-echo "demo done ($choice build, prefix $WINEPREFIX): installed, served $url, and removed again (service, keys, files)."
+echo "demo done ($PRODUCT_BUILD build, prefix $WINEPREFIX): installed, served $url, and removed again (service, keys, files)."

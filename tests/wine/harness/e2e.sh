@@ -12,7 +12,10 @@
 #   e2e_shot NAME DIR                screenshot of the window: DIR/NAME.png
 #   e2e_bold_times CLICK_MS          "STAGE-NUMBER|SECONDS" when each stage label turned bold
 E2E_TITLE="Tidewell Downloader"
-E2E_EXE=${E2E_EXE:-$W64/Tidestart.exe}
+# The product's build (printed): the shipped i686 program where 32-bit
+# programs start here, else the x86_64 build (product_build in lib.sh).
+product_build
+E2E_EXE=${E2E_EXE:-$PRODUCT_DIR/Tidestart.exe}
 E2E_ROBOT=$W64/robot.exe
 E2E_INST="$WINEPREFIX/drive_c/Tidewell"
 E2E_STAGES=("Analyzing System" "Downloading Files" "Unpacking Files" "Configuring System" "Starting System")
@@ -139,7 +142,7 @@ e2e_begin() {
   start_wine_desktop
   served=$TEST_TMP/served
   rel=$served/release
-  e2e_release "$rel" 4.2.1 x64
+  e2e_release "$rel" 4.2.1 "$PRODUCT_RELEASE_ARCH"
   e2e_serve "$served"
   e2e_point "$rel"
   manifest=$NGINX_URL/release/downloader.ini
@@ -154,3 +157,53 @@ agree_and_type() {  # PATH: agrees to the licence and types PATH into the path f
   e2e_R type --title "$E2E_TITLE" --class-of-control Edit --text "$1" >/dev/null || fail "cannot type '$1'"
 }
 
+
+# Host path of a Windows path on drive C: of the prefix.
+e2e_host() { local p=${1#[Cc]:}; echo "$WINEPREFIX/drive_c${p//\\//}"; }
+
+# The road a first installation took on this 64-bit prefix, whichever build
+# ran: the 64-bit runtime and Tomcat fetched, never the 32-bit ones; "Arch"
+# x64; the product's keys in the 64-bit view only (a 32-bit process must
+# ask for it); the .x64 redirector; the service's ImagePath on the x86_64
+# server program of the installation; the runtime registered in the 64-bit
+# view; the shortcuts' targets in the installation. Prints one line per
+# check; fails at the first that does not hold. Reads the nginx log of the
+# run (NGINX_ACCESS_LOG) and the release folder $rel.
+e2e_road() {
+  local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0
+  fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' | sort -u | tr '\n' ' ')
+  want="UNZIP.EXE apache-tomcat-standin-x64.zip catalina_base.zip jre-standin-x64-setup.exe tidewell-4.2.1.zip "
+  [ "$fetched" = "$want" ] || fail "road: components fetched: $fetched (expected $want)"
+  echo "road: components fetched: $fetched(JREx64 and TOMCATx64, not JRE and TOMCAT)"
+  echo "road: UNZIP.EXE run from the release: $(file -b "$E2E_INST/UNZIP.EXE" | cut -d, -f1)"
+  [ "$(reg_query 64 "$key" Arch)" = x64 ] || fail "road: Arch is '$(reg_query 64 "$key" Arch)' in the 64-bit view"
+  [ -z "$(reg_query 32 "$key" AppPath)" ] || fail "road: the product's key was written in the 32-bit view"
+  [ "$(reg_query 64 "$key" AppPath)" = 'C:\Tidewell\' ] || fail "road: AppPath in the 64-bit view: $(reg_query 64 "$key" AppPath)"
+  v=$(reg_query 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)
+  [ -n "$v" ] || fail "road: no uninstall entry in the 64-bit view"
+  [ -z "$(reg_query 32 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)" ] ||
+    fail "road: an uninstall entry in the 32-bit view"
+  echo "road: Arch x64; AppPath, Version and the uninstall entry (DisplayVersion $v) in the 64-bit view, none in the 32-bit view"
+  cmp -s "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" "$E2E_INST/TCBase/bin/native/isapi_redirect.dll.x64" ||
+    fail "road: isapi_redirect.dll is not the .x64 one: $(cat "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" 2>&1)"
+  echo "road: redirector: isapi_redirect.dll is isapi_redirect.dll.x64"
+  img=$(reg_query 64 'HKLM\System\CurrentControlSet\Services\Tidewell' ImagePath)
+  prog=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$img")
+  [ "${prog,,}" = 'c:\tidewell\apache-tomcat-standin\bin\tomcat7.exe' ] || fail "road: service ImagePath: $img"
+  file -b "$(e2e_host "$prog")" | grep -q '^PE32+ .*x86-64' || fail "road: the service's program is not x86_64: $(file -b "$(e2e_host "$prog")")"
+  echo "road: service ImagePath $img ($(file -b "$(e2e_host "$prog")" | cut -d, -f1))"
+  home=$(reg_query 64 'HKLM\Software\JavaSoft\Java Runtime Environment\1.8' JavaHome)
+  [ -n "$home" ] && file -b "$(e2e_host "$home")/bin/java.exe" | grep -q '^PE32+' ||
+    fail "road: no x86_64 runtime registered in the 64-bit view (JavaHome '$home')"
+  echo "road: runtime: JavaHome $home in the 64-bit view, its java.exe x86_64"
+  menu=$(reg_query 64 "$key" StartMenuIcon)
+  [ -n "$menu" ] || fail "road: no StartMenuIcon"
+  menu=$(e2e_host "${menu%\\*}")
+  for f in "$menu"/*.lnk; do
+    t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$f")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
+    [ -n "$t" ] && [ -e "$(e2e_host "$t")" ] || fail "road: $(basename "$f") points at '$t', which does not exist"
+    echo "road: shortcut $(basename "$f") -> $t"
+    n=$((n + 1))
+  done
+  [ "$n" -ge 4 ] || fail "road: only $n shortcuts in $menu"
+}

@@ -47,15 +47,22 @@ wine_run() {
   timeout --kill-after=5 "$limit" "$WINE64" "$@"
 }
 
-# For tests that run 32-bit Windows programs: skipped (exit 77) where the
-# 32-bit Wine could not be installed (scripts/setup.sh says so).
+# What the set-up found out about 32-bit Windows programs on this machine:
+# "yes", or "no" followed by the reason (scripts/setup.sh, probe32).
+win32_status() {
+  local line
+  line=$(grep -s '^win32=' "${TIDE_SETUP_STATUS:-/opt/tidestart/setup-status}" | head -1)
+  [ -n "$line" ] || line="win32=no the set-up has not found out whether 32-bit Windows programs start here (run scripts/setup.sh)"
+  echo "${line#win32=}"
+}
+
+# For tests that run 32-bit Windows programs: skipped (exit 77), with the
+# set-up's reason, where a 32-bit program does not start here.
 need_wine32() {
-  if [ ! -x /usr/lib/wine/wine ]; then
-    echo "skipped: the 32-bit Wine (wine32:i386) is not installed on this machine, so 32-bit programs cannot run (scripts/setup.sh could not install it; see /tmp/tidestart-setup.log)"
-    exit 77
-  fi
-  if grep -qs '^i386=none' "${TIDE_SETUP_STATUS:-/opt/tidestart/setup-status}"; then
-    echo "skipped: this machine cannot run i386 programs, not even through qemu (see scripts/setup.sh)"
+  local s
+  s=$(win32_status)
+  if [ "$s" != yes ]; then
+    echo "skipped: ${s#no }"
     exit 77
   fi
 }
@@ -64,6 +71,34 @@ need_wine32() {
 # them: "native", or "qemu" where the kernel refuses them.
 i386_mode() {
   if grep -qs enabled /proc/sys/fs/binfmt_misc/qemu-i386-tide; then echo qemu; else echo native; fi
+}
+
+# The build of the product that the tests of whole runs use, printed:
+# the shipped i686 Tidestart.exe (build/win32) wherever 32-bit programs
+# start here, on the 64-bit prefix (the WOW64 road: 64-bit runtime and
+# Tomcat, 64-bit registry views), against a release with i686 programs in
+# JRE, TOMCAT and UNZIP and x86_64 ones in JREx64 and TOMCATx64, as a real
+# release; else the x86_64 build of the same sources, with x86_64 programs
+# in every component. TIDE_PRODUCT_BUILD=win32|win64 forces one.
+# Sets PRODUCT_BUILD (win32|win64), PRODUCT_DIR (its build tree) and
+# PRODUCT_RELEASE_ARCH (for make_standin_release: default|x64).
+product_build() {
+  local s why
+  s=$(win32_status)
+  PRODUCT_BUILD=${TIDE_PRODUCT_BUILD:-}
+  if [ -z "$PRODUCT_BUILD" ]; then
+    if [ "$s" = yes ]; then PRODUCT_BUILD=win32; else PRODUCT_BUILD=win64; fi
+  fi
+  if [ "$PRODUCT_BUILD" = win32 ]; then
+    PRODUCT_DIR=$W32 PRODUCT_RELEASE_ARCH=default
+    why="the shipped 32-bit product under WOW64; i386 programs run $(i386_mode) here"
+    [ "$s" = yes ] || why="forced by TIDE_PRODUCT_BUILD, although ${s#no }"
+  else
+    PRODUCT_DIR=$W64 PRODUCT_RELEASE_ARCH=x64
+    why="the x86_64 build of the same sources: ${s#no }"
+    [ "$s" = yes ] && why="the x86_64 build of the same sources, forced by TIDE_PRODUCT_BUILD"
+  fi
+  echo "build: $PRODUCT_BUILD ($why)"
 }
 
 # Starts Xvfb for tests that show windows or message boxes (once per run).
