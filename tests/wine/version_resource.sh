@@ -15,3 +15,16 @@ echo "$headers" | grep -q '\.debug_' && fail "Tidestart.exe carries debug sectio
 [ -n "$(i686-w64-mingw32-nm "$W32/Tidestart.exe" 2>/dev/null)" ] && fail "Tidestart.exe carries a symbol table"
 [ -s "$W32/Tidestart.debug" ] || fail "no Tidestart.debug beside it"
 pass "stripped ($(stat -c %s "$W32/Tidestart.exe") bytes; symbols in Tidestart.debug)"
+# Every function of a delay-loaded DLL that the program uses is reached
+# through its thunk, which loads the DLL: a thunk the linker dropped leaves
+# the function at address 0, and the first call jumps there.
+syms=$(i686-w64-mingw32-nm "$W32/Tidestart.debug")
+used=0 unbound=""
+for f in $(cat "$W32"/delayload/*.def | awk 'NR > 0 && $1 ~ /@[0-9]+$/ {print $1}'); do
+  grep -q " I __imp__$f\$" <<<"$syms" || continue
+  used=$((used + 1))
+  grep -q " T _$f\$" <<<"$syms" || unbound+="$f "
+done
+[ "$used" -gt 0 ] || fail "no delay-loaded function found in Tidestart.debug"
+[ -z "$unbound" ] || fail "delay-loaded functions without their thunk (a call jumps to 0): $unbound"
+pass "the $used delay-loaded functions the program calls go through their thunks"

@@ -20,6 +20,13 @@
 // as WinInet expects: it answers the proxy's challenge on that resend.
 // (Wine's WinInet sends them only after a 407 of that send, so a fetch
 // through a proxy with basic authentication reads 407, 407, 200.)
+//
+// wininet.dll is delay-loaded (CMakeLists.txt). Its functions are declared
+// here without __declspec(dllimport), so every call goes through the
+// delay-load thunk: with only the import slot referenced, the i686 linker
+// drops the thunk that would load the DLL and leaves the slot 0, and the
+// first WinInet call of the 32-bit program jumps to address 0.
+#define DECLSPEC_IMPORT
 #include <windows.h>
 #include <wininet.h>
 
