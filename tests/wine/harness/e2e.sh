@@ -158,8 +158,15 @@ agree_and_type() {  # PATH: agrees to the licence and types PATH into the path f
 }
 
 
-# Host path of a Windows path on drive C: of the prefix.
+# Host path of a Windows path on drive C: of the prefix (as written).
 e2e_host() { local p=${1#[Cc]:}; echo "$WINEPREFIX/drive_c${p//\\//}"; }
+# Whether a Windows path on drive C: names an existing file; like Windows,
+# without regard to letter case.
+e2e_exists() {
+  local h; h=$(e2e_host "$1")
+  case $1 in [Zz]:*) h=${1#?:}; h=${h//\\//};; esac
+  [ -e "$h" ] || [ -n "$(find "$WINEPREFIX/drive_c" -ipath "$h" -print -quit 2>/dev/null)" ]
+}
 
 # The road a first installation took on this 64-bit prefix, whichever build
 # ran: the 64-bit runtime and Tomcat fetched, never the 32-bit ones; "Arch"
@@ -201,9 +208,11 @@ e2e_road() {
   menu=$(e2e_host "${menu%\\*}")
   for f in "$menu"/*.lnk; do
     t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$f")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
-    [ -n "$t" ] && [ -e "$(e2e_host "$t")" ] || fail "road: $(basename "$f") points at '$t', which does not exist"
+    [ -n "$t" ] && e2e_exists "$t" || fail "road: $(basename "$f") points at '$t', which does not exist"
     echo "road: shortcut $(basename "$f") -> $t"
     n=$((n + 1))
   done
   [ "$n" -ge 4 ] || fail "road: only $n shortcuts in $menu"
+  t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$menu/Tidewell Downloader.lnk")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
+  [ "$t" = "$(winpath "$E2E_EXE")" ] || fail "road: Tidewell Downloader.lnk points at '$t', not at the installer that ran"
 }
