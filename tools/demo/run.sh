@@ -154,6 +154,10 @@ page=$(curl -s --max-time 10 --noproxy '*' "http://127.0.0.1:$port/calendar/") |
 echo "$page" | grep -o '<h1>[^<]*</h1>' || fail "not the calendar page: $page"
 
 echo
+echo "== The road this installation took ($PRODUCT_BUILD build on the 64-bit prefix)"
+e2e_road
+
+echo
 echo "== Stage times (seconds since the click on Install)"
 e2e_bold_times "$t_click" | while IFS='|' read -r n s; do
   case $s in -*) printf '  %-20s bold from the start\n' "${E2E_STAGES[$((n-1))]}" ;;
