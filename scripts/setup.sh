@@ -101,7 +101,13 @@ wine32_twins() {  # CODENAME
     apt-cache madison "$p" 2>/dev/null | grep " $cn/" >/dev/null && echo "$p/$cn"
   done
 }
-if ! installed "$wine32" && [ -n "${wine32_tries:-}" ]; then
+# A failed attempt is not repeated against the same package index (it would
+# fail again, and takes minutes): its index is remembered.
+index_key() { ls -l --time-style=+%s /var/lib/apt/lists/*Packages* /var/lib/apt/lists/*Release 2>/dev/null | md5sum | cut -d' ' -f1; }
+wine32_failed=/var/cache/tidestart/wine32-failed-index
+if ! installed "$wine32" && [ -n "${wine32_tries:-}" ] && [ "$(cat "$wine32_failed" 2>/dev/null)" = "$(index_key)" ]; then
+  say "the 32-bit Wine ($wine32) could not be installed from this package index before; not tried again until it changes"
+elif ! installed "$wine32" && [ -n "${wine32_tries:-}" ]; then
   if ! apt_install_tries=$wine32_tries apt_install "$wine32"; then
     cn=$(main_suite)
     twins=()
@@ -111,8 +117,12 @@ if ! installed "$wine32" && [ -n "${wine32_tries:-}" ]; then
       apt_install_tries=1 apt_install -t "$cn" --allow-downgrades "$wine32" "${twins[@]}" || true
     fi
   fi
-  installed "$wine32" ||
+  if installed "$wine32"; then
+    rm -f "$wine32_failed"
+  else
+    mkdir -p "$(dirname "$wine32_failed")"; index_key > "$wine32_failed"
     say "the 32-bit Wine ($wine32) cannot be installed here; the tests that run 32-bit programs are skipped and the main job runs the x86_64 build (see $log)"
+  fi
 fi
 if installed "$wine32"; then echo wine32=yes > "$status"; else echo wine32=no > "$status"; fi
 
