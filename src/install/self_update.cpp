@@ -76,7 +76,9 @@ bool StartNewerInstaller() {
     if (ParseRunOptions(env.Arguments()).silent) {
         // Whoever started this run waits for its exit code: it is the new
         // installer's. (RunAndWaitForExit has said why when it cannot start.)
-        gUpdatedInstallerExit = RunAndWaitForExit(local, L"\"" + local + L"\" " + arguments, L"");
+        // It starts where this one runs, as the shell starts it below, so
+        // relative paths in the arguments name the same files.
+        gUpdatedInstallerExit = RunAndWaitForExit(local, L"\"" + local + L"\" " + arguments, std::nullopt);
         return gUpdatedInstallerExit.has_value();
     }
     intptr_t started = platform::Shell().Execute(L"open", local, arguments, std::nullopt, platform::kSwShowNormal);

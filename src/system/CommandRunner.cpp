@@ -134,7 +134,7 @@ void TCommandRunner::Execute() {
 }
 
 std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
-                                          const std::wstring& workDir) {
+                                          const std::optional<std::wstring>& workDir) {
     platform::ProcessStart start;
     start.application = NoneWhenEmpty(application);
     start.commandLine = NoneWhenEmpty(commandLine);

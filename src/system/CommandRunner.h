@@ -103,9 +103,10 @@ private:
 bool RunAndWait(const std::wstring& application, const std::wstring& commandLine, const std::wstring& workDir);
 // RunAndWait for callers that report the outcome themselves: the program's
 // exit code, or none when it could not be started (the "Notice" box has
-// then been shown).
+// then been shown). A working directory of none starts the program in this
+// process's current directory (an empty one cannot be created: error 267).
 std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
-                                          const std::wstring& workDir);
+                                          const std::optional<std::wstring>& workDir);
 
 // Unpacks archive (full path) with InstallDirectory() + "UNZIP.EXE" and the
 // command line -o -o "archive", in destination as working directory, so the

@@ -134,6 +134,8 @@ TEST_F(SelfUpdateTest, UnattendedRunWaitsForTheNewInstallerAndTakesItsExitCode) 
     const std::wstring exe = kTemp + L"Tidestart-1.5.10.exe";
     EXPECT_EQ(procs.Starts()[0].commandLine.value_or(L""),
               L"\"" + exe + L"\" /SILENT /acceptlicense /i " + kUrl + L" /dir=C:\\Apps\\Cal\\");
+    // In this run's current directory: an empty one fails the start (267).
+    EXPECT_FALSE(procs.Starts()[0].workDir.has_value());
     EXPECT_EQ(UpdatedInstallerExitCode(), std::optional<uint32_t>(5));
     EXPECT_TRUE(m.env.QuitRequested());
     EXPECT_FALSE(reg.HasKey(kEntry64));

@@ -1,6 +1,7 @@
-# A whole installation through the real main window (Tidestart.exe, x86_64
-# build) under Wine, driven by the robot, cancelled while the server base
-# downloads (that one file served slowly, ports 80 and 8080 held): what
+# A whole installation through the real main window (Tidestart.exe in the
+# product's build, product_build: the first line says which) under Wine,
+# driven by the robot, cancelled while the server base downloads (that one
+# file served slowly, ports 80 and 8080 held): what
 # arrived is installed, the configuration and shortcut steps run, and
 # Uninstall is enabled.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"

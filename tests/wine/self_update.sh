@@ -1,25 +1,34 @@
 #!/usr/bin/env bash
-# Self-update and the uninstall entry under Wine (x86_64 build) against
-# nginx on 127.0.0.1: self_update_test.exe stands in for the installer and
+# Self-update and the uninstall entry under Wine against nginx on
+# 127.0.0.1, in the product's build (product_build: the i686 one under
+# WOW64 where 32-bit programs start here, which must write the entry in the
+# 64-bit view): self_update_test.exe stands in for the installer and
 # self_update_next.exe (the same program with a higher version resource) for
 # the newer one a release announces. A newer announced installer is
 # downloaded into the temporary folder, checked and started ("Updated
 # Installer", then the new program's own box) and the old one ends; an
 # equal or older one (also one that sorts after the running version as
 # text) is not fetched; a newer one that sorts before it as text is; the
-# entry holds nine values in order in the 64-bit view; the installed copy
+# entry holds twelve values in order in the 64-bit view and is not in the
+# 32-bit one (the i686 build must ask for the 64-bit view); the installed copy
 # started in another letter case copies and writes nothing; a copy that
 # fails is shown and the entry still written.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
-exe=$W64/self_update_test.exe
-next=$W64/self_update_next.exe
+product_build
+exe=$PRODUCT_DIR/self_update_test.exe
+next=$PRODUCT_DIR/self_update_next.exe
 robot=$W64/robot.exe
 for f in "$exe" "$next" "$robot"; do [ -f "$f" ] || { echo "skip: $f not built"; exit 77; }; done
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy all_proxy ALL_PROXY no_proxy NO_PROXY
 need_display
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
-drop_key() { wine_run 60 reg delete "$key" /f /reg:64 >/dev/null 2>&1 || true; }
+drop_key() { local v; for v in 64 32; do wine_run 60 reg delete "$key" /f "/reg:$v" >/dev/null 2>&1 || true; done; }
+# no_entry WHAT VIEW...: no uninstall entry in those registry views.
+no_entry() {
+  local what=$1 v; shift
+  for v in "$@"; do ! wine_run 60 reg query "$key" "/reg:$v" >/dev/null 2>&1 || fail "$what: an uninstall entry in the $v-bit view"; done
+}
 drop_key
 on_exit drop_key
 served=$TEST_TMP/served
@@ -95,7 +104,7 @@ grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" | grep -qF "ua=\"Tidewel
   || fail "agent name: $(cat "$NGINX_ACCESS_LOG")"
 [ "$(md5sum < "$got" | cut -d' ' -f1)" = "$md5" ] || fail "the file in the temporary folder ($got) is not the served one"
 [ ! -e "$inst/Tidestart.EXE" ] || fail "an update copied the old installer into the install directory"
-! wine_run 60 reg query "$key" /reg:64 >/dev/null 2>&1 || fail "an update wrote the uninstall entry"
+no_entry "an update" 64 32
 pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started with the old one's arguments, the old one ended"
 rm -f "$got"
 
@@ -133,7 +142,8 @@ EXPECTED
 )
 [ "$entry" = "$expected" ] || fail "uninstall entry:
 $(diff <(echo "$expected") <(echo "$entry"))"
-pass "equal version $own: not fetched; copy made; twelve values, written in order"
+no_entry "equal" 32
+pass "equal version $own: not fetched; copy made; twelve values, written in order, in the 64-bit view only"
 
 # 3. Running $newer told of $older_text_after (after it as text, older as
 #    numbers): not fetched.
@@ -168,7 +178,7 @@ self=$(sed -n 's/^self=//p' <<< "$out")
   || fail "the running path '$self' and the recorded '${lower}Tidestart.EXE' should differ only in case"
 has "$out" 'result=true' "installed copy"
 [ "$(stat -c '%i %Z %Y' "$inst/Tidestart.EXE")" = "$before" ] || fail "the installed copy was rewritten"
-! wine_run 60 reg query "$key" /reg:64 >/dev/null 2>&1 || fail "the installed copy wrote the uninstall entry"
+no_entry "the installed copy" 64 32
 pass "installed copy $self with AppPath $lower: nothing copied, no entry"
 
 # 6. A copy that fails (a folder stands where the copy goes): a "Notice"

@@ -1,6 +1,7 @@
-# The signed release through the real main window (Tidestart.exe, x86_64
-# build) under Wine, driven by the robot: a manifest changed by one byte
-# after signing and one without a signature are refused at the Install click
+# The signed release through the real main window (Tidestart.exe in the
+# product's build, product_build: the first line says which) under Wine,
+# driven by the robot: a manifest changed by one byte after signing and one
+# without a signature are refused at the Install click
 # ("Notice" box with the error icon naming the manifest and what was wrong,
 # exit code 1; screenshots refused_tampered.png and refused_unsigned.png in
 # $TIDE_SCREENSHOT_DIR, default build/native/screenshots/signature): nothing
@@ -8,7 +9,8 @@
 # directory but the run log that records the refusal (no installer copy), no
 # uninstall entry; unattended, the same refusal ends with exit code 3. Then a
 # signed release that announces an older installer than the running one
-# installs with the running installer: its DOWNLOADER file is never
+# installs with the running installer, which reads its own version (every
+# request carries it in the agent name): its DOWNLOADER file is never
 # requested.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
@@ -98,6 +100,8 @@ rc=0; wait "$E2E_PID" || rc=$?
 fetched=$(requests_since "$from")
 echo "requested: $fetched"
 grep -q 'Tidestart-old.exe' <<< "$fetched" && fail "the older installer was requested: $fetched"
+[ -z "$(tail -n +"$from" "$NGINX_ACCESS_LOG" | grep -vF "ua=\"Tidewell Downloader V $own\"")" ] ||
+  fail "older: requests without the agent name of $own: $(tail -n +"$from" "$NGINX_ACCESS_LOG")"
 for f in downloader.ini downloader.ini.sig UNZIP.EXE catalina_base.zip tidewell-4.2.1.zip; do
   grep -q "/older/$f " <<< "$fetched" || fail "older: /older/$f not requested: $fetched"
 done
@@ -107,4 +111,4 @@ done
 cmp -s "$E2E_EXE" "$E2E_INST/Tidestart.EXE" || fail "older: the install directory's installer is not the running one"
 cmp -s "$served/older/downloader.ini" "$E2E_INST/downloader.ini" || fail "older: the local copy is not the signed manifest"
 e2e_browser_wait 10 || fail "older: the browser was not asked for the calendar"
-pass "a signed release announcing installer $older (running: $own): Tidestart-old.exe never requested, the components downloaded and installed by the running installer (Version 4.2.1, its copy in the install directory), the signed manifest is the local copy"
+pass "a signed release announcing installer $older (running: $own, its agent name on every request): Tidestart-old.exe never requested, the components downloaded and installed by the running installer (Version 4.2.1, its copy in the install directory), the signed manifest is the local copy"

@@ -175,10 +175,14 @@ e2e_exists() {
 # server program of the installation; the runtime registered in the 64-bit
 # view; the shortcuts' targets in the installation. Prints one line per
 # check; fails at the first that does not hold. Reads the nginx log of the
-# run (NGINX_ACCESS_LOG) and the release folder $rel.
+# run (NGINX_ACCESS_LOG) and the release folder $rel. The installer that ran
+# the installation is E2E_EXE, or E2E_RAN (its Windows path) after a
+# self-update; the newer installer a release announces is no component.
 e2e_road() {
-  local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0
-  fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' | sort -u | tr '\n' ' ')
+  local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0 announced
+  announced=$(awk -F= '/^\[/ {s = $0} s ~ /^\[DOWNLOADER\]/ && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r')
+  fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' \
+    | grep -vxF "${announced:-downloader.ini}" | sort -u | tr '\n' ' ')
   want="UNZIP.EXE apache-tomcat-standin-x64.zip catalina_base.zip jre-standin-x64-setup.exe tidewell-4.2.1.zip "
   [ "$fetched" = "$want" ] || fail "road: components fetched: $fetched (expected $want)"
   echo "road: components fetched: $fetched(JREx64 and TOMCATx64, not JRE and TOMCAT)"
@@ -214,5 +218,5 @@ e2e_road() {
   done
   [ "$n" -ge 4 ] || fail "road: only $n shortcuts in $menu"
   t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$menu/Tidewell Downloader.lnk")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
-  [ "$t" = "$(winpath "$E2E_EXE")" ] || fail "road: Tidewell Downloader.lnk points at '$t', not at the installer that ran"
+  [ "$t" = "${E2E_RAN:-$(winpath "$E2E_EXE")}" ] || fail "road: Tidewell Downloader.lnk points at '$t', not at the installer that ran"
 }
