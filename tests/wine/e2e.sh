@@ -47,7 +47,7 @@ page=$(curl -s --max-time 10 --noproxy '*' http://127.0.0.1:9080/calendar/) || t
 echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page on 9080: '$page'"
 pass "ports 80 and 8080 busy: installed from the window in $(( ($(e2e_ms) - t_click) / 1000 )) s, stage labels bold in order, \"Waiting 1 seconds for Tidewell to Start...\", the browser asked for $url, curl gets Tidewell 4.2.1 there"
 e2e_road
-pass "the 64-bit road on this 64-bit prefix ($PRODUCT_BUILD build)"
+pass "the road of the $PRODUCT_BUILD build on this 64-bit prefix"
 
 # --- a second run against a release in which only TW changed, while ---------
 # something already answers on the server's port: only the application is

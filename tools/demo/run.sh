@@ -154,7 +154,7 @@ page=$(curl -s --max-time 10 --noproxy '*' "http://127.0.0.1:$port/calendar/") |
 echo "$page" | grep -o '<h1>[^<]*</h1>' || fail "not the calendar page: $page"
 
 echo
-echo "== The road this installation took ($PRODUCT_BUILD build on the 64-bit prefix)"
+echo "== The road this installation took ($PRODUCT_BUILD build on a 64-bit prefix)"
 e2e_road
 
 echo

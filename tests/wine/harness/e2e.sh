@@ -168,36 +168,40 @@ e2e_exists() {
   [ -e "$h" ] || [ -n "$(find "$WINEPREFIX/drive_c" -ipath "$h" -print -quit 2>/dev/null)" ]
 }
 
-# The road a first installation took on this 64-bit prefix, whichever build
-# ran: the 64-bit runtime and Tomcat fetched, never the 32-bit ones; "Arch"
-# x64; the product's keys in the 64-bit view only (a 32-bit process must
-# ask for it); the .x64 redirector; the service's ImagePath on the x86_64
-# server program of the installation; the runtime registered in the 64-bit
-# view; the shortcuts' targets in the installation. Prints one line per
-# check; fails at the first that does not hold. Reads the nginx log of the
-# run (NGINX_ACCESS_LOG) and the release folder $rel. The installer that ran
-# the installation is E2E_EXE, or E2E_RAN (its Windows path) after a
-# self-update; the newer installer a release announces is no component.
+# The road a first installation took on this 64-bit prefix. The shipped
+# 32-bit program runs under WOW64 and takes the 64-bit road: JREx64 and
+# TOMCATx64 fetched, "Arch" x64. The x86_64 build is no WOW64 process, so
+# it sees a 32-bit Windows: JRE and TOMCAT (its release has x86_64
+# programs there), "Arch" x86 and the .x86 redirector. Either way: the
+# product's keys in the 64-bit view only (a 32-bit process must ask for it), the
+# service's ImagePath on the installation's x86_64 server program, the
+# runtime in the 64-bit view, the shortcuts' targets in the installation.
+# Prints one line per check; fails at the first that does not hold. Reads
+# the nginx log of the run (NGINX_ACCESS_LOG) and the release folder $rel.
 e2e_road() {
   local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0 announced
   announced=$(awk -F= '/^\[/ {s = $0} s ~ /^\[DOWNLOADER\]/ && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r')
   fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' \
     | grep -vxF "${announced:-downloader.ini}" | sort -u | tr '\n' ' ')
-  want="UNZIP.EXE apache-tomcat-standin-x64.zip catalina_base.zip jre-standin-x64-setup.exe tidewell-4.2.1.zip "
+  local arch=x64 sections="JREx64 UNZIP CATALINA_BASE TOMCATx64 TW"
+  [ "$PRODUCT_BUILD" = win32 ] || { arch=x86; sections="JRE UNZIP CATALINA_BASE TOMCAT TW"; }
+  want=$(for f in $sections; do
+           awk -F= -v s="[$f]" '{sub(/\r$/, "")} /^\[/ {in_s = ($0 == s)} in_s && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r'
+         done | sort | tr '\n' ' ')
   [ "$fetched" = "$want" ] || fail "road: components fetched: $fetched (expected $want)"
-  echo "road: components fetched: $fetched(JREx64 and TOMCATx64, not JRE and TOMCAT)"
+  echo "road: components fetched: $fetched(sections ${sections// /, })"
   echo "road: UNZIP.EXE run from the release: $(file -b "$E2E_INST/UNZIP.EXE" | cut -d, -f1)"
-  [ "$(reg_query 64 "$key" Arch)" = x64 ] || fail "road: Arch is '$(reg_query 64 "$key" Arch)' in the 64-bit view"
+  [ "$(reg_query 64 "$key" Arch)" = $arch ] || fail "road: Arch is '$(reg_query 64 "$key" Arch)' in the 64-bit view, not $arch"
   [ -z "$(reg_query 32 "$key" AppPath)" ] || fail "road: the product's key was written in the 32-bit view"
   [ "$(reg_query 64 "$key" AppPath)" = 'C:\Tidewell\' ] || fail "road: AppPath in the 64-bit view: $(reg_query 64 "$key" AppPath)"
   v=$(reg_query 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)
   [ -n "$v" ] || fail "road: no uninstall entry in the 64-bit view"
   [ -z "$(reg_query 32 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)" ] ||
     fail "road: an uninstall entry in the 32-bit view"
-  echo "road: Arch x64; AppPath, Version and the uninstall entry (DisplayVersion $v) in the 64-bit view, none in the 32-bit view"
-  cmp -s "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" "$E2E_INST/TCBase/bin/native/isapi_redirect.dll.x64" ||
-    fail "road: isapi_redirect.dll is not the .x64 one: $(cat "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" 2>&1)"
-  echo "road: redirector: isapi_redirect.dll is isapi_redirect.dll.x64"
+  echo "road: Arch $arch; AppPath, Version and the uninstall entry (DisplayVersion $v) in the 64-bit view, none in the 32-bit view"
+  cmp -s "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" "$E2E_INST/TCBase/bin/native/isapi_redirect.dll.$arch" ||
+    fail "road: isapi_redirect.dll is not the .$arch one: $(cat "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" 2>&1)"
+  echo "road: redirector: isapi_redirect.dll is isapi_redirect.dll.$arch"
   img=$(reg_query 64 'HKLM\System\CurrentControlSet\Services\Tidewell' ImagePath)
   prog=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$img")
   [ "${prog,,}" = 'c:\tidewell\apache-tomcat-standin\bin\tomcat7.exe' ] || fail "road: service ImagePath: $img"
