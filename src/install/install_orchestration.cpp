@@ -1,5 +1,7 @@
 #include "install/install_orchestration.h"
 
+#include <algorithm>
+
 #include "base/encoding.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -35,11 +37,15 @@ using platform::MbIcon;
 
 bool DestinationIsX64() { return GetInstallInfo().DestinationArchitechture() == x64; }
 
-// The components a run fetches stay recorded here until their install
-// steps have run. A run that ends before that (killed, crashed, the
-// machine shut down) leaves their files complete on disk, where the next
-// run's download skips them as already there; that run installs them all
-// the same instead of leaving, say, a server base that was never unpacked.
+// The components whose install steps are still to run, as the window's
+// slPending: those whose files were not complete at the click (this run
+// fetches them) and those an earlier run left uninstalled. A component
+// leaves the list when its own step succeeds, so a run that ends early
+// (killed, crashed, the window closed, the machine shut down) or a step
+// that fails leaves it for the next run, which finds its file complete,
+// does not fetch it again, but installs it all the same. What the list
+// does not hold was installed from the file that is there: it is not
+// unpacked, configured or re-created again.
 const wchar_t kPendingSetting[] = L"PendingComponents";
 
 std::vector<std::wstring> SplitNames(const std::wstring& text) {
@@ -61,6 +67,14 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) 
         if (n == name) return true;
     return false;
 }
+
+void SavePending(const TInstallWindow& w) {
+    std::wstring text;
+    for (const std::wstring& n : w.slPending) text += (text.empty() ? L"" : L",") + n;
+    WriteSetting(kPendingSetting, text);
+}
+
+bool IsJavaRuntime(const std::wstring& name) { return name == L"JRE" || name == L"JREx64"; }
 
 // As the component download judges a file it finds already on disk.
 bool CompleteOnDisk(const std::wstring& component) {
@@ -102,7 +116,7 @@ void SetProgress(TInstallWindow& w, int32_t position) {
 bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     const TInstallSteps& steps = InstallSteps();
     platform::StatusLine* sb = &w.StatusLine();
-    if (name == L"JRE" || name == L"JREx64") {
+    if (IsJavaRuntime(name)) {
         const bool ran = steps.InstallJre(sb, name);
         return WaitForJavaInstall(w, name) && ran;
     }
@@ -165,12 +179,15 @@ void cbInstallClick(TInstallWindow& w) {
         return;
     }
     w.slComponents = BuildComponentList();
-    w.slUnfinished = SplitNames(ReadSetting(kPendingSetting));
-    std::wstring pending;
-    for (const auto& names : {w.slUnfinished, w.slComponents})
-        for (const auto& n : names)
-            if (!Contains(SplitNames(pending), n)) pending += (pending.empty() ? L"" : L",") + n;
-    WriteSetting(kPendingSetting, pending);
+    const std::vector<std::wstring> earlier = SplitNames(ReadSetting(kPendingSetting));
+    w.slPending.clear();
+    w.slFromDisk.clear();
+    for (const std::wstring& n : w.slComponents) {
+        const bool complete = CompleteOnDisk(n);
+        if (!complete || Contains(earlier, n)) w.slPending.push_back(n);
+        if (complete && (Contains(earlier, n) || IsJavaRuntime(n))) w.slFromDisk.push_back(n);
+    }
+    SavePending(w);
     std::wstring names;
     for (const std::wstring& c : w.slComponents) names += (names.empty() ? L"" : L", ") + c;
     LogEntry(L"step", L"release " + ManifestValue(L"TW", L"FILE_VERSION") + L"; components to fetch: " + names);
@@ -234,7 +251,7 @@ void dlTimerTimer(TInstallWindow& w) {
     std::unique_ptr<TComponentList> got = w.oComponentDL->getDownloadedComponents();
     TComponentList install;
     for (const std::wstring& name : w.slComponents)
-        if ((got && Contains(*got, name)) || (Contains(w.slUnfinished, name) && CompleteOnDisk(name)))
+        if ((got && Contains(*got, name)) || (Contains(w.slFromDisk, name) && CompleteOnDisk(name)))
             install.push_back(name);
     w.slComponents = install;
     if (status == DOWNLOAD_SUCCEEDED)
@@ -247,11 +264,15 @@ void dlTimerTimer(TInstallWindow& w) {
     w.SetStage(InstallStage::Unpacking);
     for (const std::wstring& name : w.slComponents) {
         Guarded(w, [&] {
-            if (!InstallComponent(w, name)) RecordFailure(w, Outcome::StepFailed, L"installing " + name);
+            if (!InstallComponent(w, name)) {
+                RecordFailure(w, Outcome::StepFailed, L"installing " + name);
+                return;
+            }
+            w.slPending.erase(std::remove(w.slPending.begin(), w.slPending.end(), name), w.slPending.end());
+            SavePending(w);
         });
         if (platform::Env().QuitRequested()) return;  // the window was closed meanwhile
     }
-    WriteSetting(kPendingSetting, L"");
 
     w.SetStage(InstallStage::Configuring);
     w.StatusLine().SetText(L"Configuring System");

@@ -189,6 +189,17 @@ struct Rig : OrchestrationTest {
     void TestBody() override {}
 };
 
+// An installed x64 release with its runtime and the component files of
+// everything but the application still complete in the install directory.
+void ArrangeTwOnlyUpgrade(OrchestrationTest& t) {
+    WriteSetting(L"Version", L"4.0");
+    WriteSetting(L"Arch", L"x64");
+    WriteSetting(L"ServiceInstalled", L"Y");
+    t.m.machine.registry.PutString(kJava64, L"CurrentVersion", L"1.8");
+    t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+    for (const auto* s : {L"UNZIP", L"CATALINA_BASE", L"TOMCATx64"}) t.m.WriteFile(kDir + Comp(s).file, Comp(s).bytes);
+}
+
 W Cat(std::initializer_list<W> parts) {
     W out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -267,16 +278,7 @@ TEST_F(OrchestrationTest, StateTable) {
                        L"InstallServerService", L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
          {}, 15, Outcome::DownloadFailed},
-        {"upgrade where only TW changed: service kept",
-         [](OrchestrationTest& t) {
-             WriteSetting(L"Version", L"4.0");
-             WriteSetting(L"Arch", L"x64");
-             WriteSetting(L"ServiceInstalled", L"Y");
-             t.m.machine.registry.PutString(kJava64, L"CurrentVersion", L"1.8");
-             t.m.MakeDirs(L"C:\\Apps\\Tidewell");
-             for (const auto* s : {L"UNZIP", L"CATALINA_BASE", L"TOMCATx64"})
-                 t.m.WriteFile(kDir + Comp(s).file, Comp(s).bytes);
-         },
+        {"upgrade where only TW changed: service kept", ArrangeTwOnlyUpgrade,
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3", L"InstallApplication", L"stage 4",
                        L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
@@ -322,10 +324,12 @@ TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
     } rows[] = {
         {"all of them pending", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
          {L"InstallJre JREx64", L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
-        {"only the server base pending", L"CATALINA_BASE", L"CATALINA_BASE,JREx64,UNZIP,TOMCATx64,TW",
-         {L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
-        {"nothing pending: an earlier run installed them", L"", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
-         {L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        {"only the server base pending", L"CATALINA_BASE", L"CATALINA_BASE,TOMCATx64,TW",
+         {L"InstallJre JREx64", L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        // The runtime is listed only while none passes the check: installed
+        // whether pending or not.
+        {"nothing pending: an earlier run installed them", L"", L"TOMCATx64,TW",
+         {L"InstallJre JREx64", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -340,6 +344,64 @@ TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
         t.FinishDownload();
         EXPECT_EQ(t.j.Entries(), Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3"}, row.installed, tail}));
         EXPECT_EQ(ReadSetting(L"PendingComponents"), L"");
+        t.TearDown();
+    }
+}
+
+// Pending holds exactly what this run fetches, and keeps what did not get
+// installed for the next run.
+TEST_F(OrchestrationTest, PendingHoldsWhatIsStillToInstall) {
+    const std::wstring all = L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW";
+    struct Row {
+        const char* name;
+        std::function<void(OrchestrationTest&)> arrange;
+        std::wstring atClick, after;
+    };
+    const Row rows[] = {
+        {"fresh installation", nullptr, all, L""},
+        {"only TW to fetch", ArrangeTwOnlyUpgrade, L"TW", L""},
+        {"only TW to fetch, and its download fails",
+         [](OrchestrationTest& t) {
+             ArrangeTwOnlyUpgrade(t);
+             t.m.http.ServeStatus(kBinBase + Comp(L"TW").file, 404, "gone");
+         },
+         L"TW", L"TW"},
+        {"the TW step throws",
+         [](OrchestrationTest& t) {
+             t.onStep = [](const std::wstring& s) {
+                 if (s == L"InstallApplication") throw IoError(L"Cannot open configuration.default");
+             };
+         },
+         all, L"TW"},
+        {"the TW step fails",
+         [](OrchestrationTest& t) { t.steps.InstallApplication = [](platform::StatusLine*) { return false; }; },
+         all, L"TW"},
+        {"the runtime wait is abandoned",
+         [](OrchestrationTest& t) {
+             t.runtimeArrives = false;
+             t.env.onPump = [&t](int pass) {
+                 if (pass == 2) AbandonJavaWait(t.w);
+             };
+         },
+         all, L"JREx64"},
+        {"the window is closed during the Tomcat step",
+         [](OrchestrationTest& t) {
+             t.onStep = [&t](const std::wstring& s) {
+                 if (s == L"InstallTomcat") t.env.RequestQuit();
+             };
+         },
+         all, L"TW"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        Rig t;
+        t.SetUp();
+        if (row.arrange) row.arrange(t);
+        cbInstallClick(t.w);
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), row.atClick);
+        t.FinishDownload();
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), row.after);
         t.TearDown();
     }
 }
