@@ -1,6 +1,8 @@
 #include "install/install_orchestration.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "base/encoding.h"
 #include "base/error.h"
@@ -17,6 +19,7 @@
 #include "install/java_runtime.h"
 #include "install/self_update.h"
 #include "install/uninstall_entry.h"
+#include "install/upgrade_migration.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -112,6 +115,51 @@ void SetProgress(TInstallWindow& w, int32_t position) {
     w.Progress().SetPosition(position);
 }
 
+// The bytes of a file; none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::wstring& path) {
+    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!f) return std::nullopt;
+    std::string bytes(static_cast<size_t>(f->Size()), '\0');
+    bytes.resize(bytes.empty() ? 0 : f->Read(&bytes[0], bytes.size()));
+    return bytes;
+}
+
+// A release older than the installed application is refused before any
+// component is fetched or anything registered or written: its migration
+// would run backwards and hand the newer version's calendar data to an
+// application that predates it. What the click changed is put back: the
+// install directory recorded before it, and the manifest copy the
+// installation was made with (the uninstaller finds the application's
+// folder by its version).
+bool RefusedAsOlder(TInstallWindow& w, const std::wstring& recordedDir) {
+    if (ReadSetting(L"Version").empty()) return false;  // nothing installed
+    const std::wstring manifest = ManifestLocalPath();
+    const std::optional<std::string> installedManifest = ReadWholeFile(manifest);
+    const TInstallInfo& info = GetInstallInfo();  // fetches the release's manifest
+    const std::wstring installed = info.CurrentVersion(), offered = info.DestinationVersion();
+    if (offered.empty() || CompareAppVersions(offered, installed) >= 0) return false;
+
+    if (installedManifest) {
+        auto f = platform::Files().Open(manifest, platform::OpenMode::CreateAlways, platform::Share::None);
+        if (f) f->Write(installedManifest->data(), installedManifest->size());
+    } else {
+        platform::Files().RemoveFile(manifest);
+    }
+    if (!recordedDir.empty() && InstallDirectory() != recordedDir) SaveInstallDirectory(recordedDir);
+    platform::ShowMessage(L"This release holds Tidewell version " + offered +
+                              L", which is older than the installed version " + installed +
+                              L".\n\nAn older version is not installed over a newer one: the calendar data of "
+                              L"version " + installed + L" may not work with it. Nothing has been changed.",
+                          L"Notice", MbIcon::Error);
+    // Exit code 3, as for a manifest that is refused: the release offered
+    // cannot be used here, and nothing was installed to fail (which 4
+    // would report).
+    RecordFailure(w, Outcome::DownloadFailed,
+                  L"release " + offered + L" is older than the installed version " + installed);
+    w.EnableUninstallButton(true);
+    return true;
+}
+
 // False when the component's step failed (it has said why).
 bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     const TInstallSteps& steps = InstallSteps();
@@ -151,11 +199,13 @@ void cbInstallClick(TInstallWindow& w) {
     w.EnableInstallButton(false);
     w.EnableUninstallButton(false);
     w.EnablePathControls(false);
+    const std::wstring recordedDir = InstallDirectory();
     SaveInstallDirectory(path);
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).
     TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);
     LogEntry(L"step", L"install directory " + InstallDirectory() + L" created and recorded");
+    if (RefusedAsOlder(w, recordedDir)) return;
 
     if (!InstallSteps().SelfUpdateAndRegister()) {  // the program is ending
         if (const auto code = UpdatedInstallerExitCode()) {

@@ -69,6 +69,16 @@ int VersionNumberPart(int n, const std::wstring& version) {
     return static_cast<int>(number);
 }
 
+int CompareAppVersions(const std::wstring& a, const std::wstring& b) {
+    const auto parts = [](const std::wstring& v) { return 1 + std::count(v.begin(), v.end(), L'.'); };
+    const int n = static_cast<int>(std::max(parts(a), parts(b)));
+    for (int i = 1; i <= n; ++i) {
+        const int x = VersionNumberPart(i, a), y = VersionNumberPart(i, b);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
 std::wstring DatabaseFolder(const Lines& configuration) {
     static const struct { const wchar_t* ending; const wchar_t* folder; } kKinds[] = {
         {L"AccessDB", L"Access"}, {L"DerbyDB", L"DERBY"},     {L"IbmDB2DB", L"IBMDB2"},

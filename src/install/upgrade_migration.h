@@ -47,6 +47,12 @@ int VersionNumberPart(int n, const std::wstring& version);
 inline int MajorVersion(const std::wstring& version) { return VersionNumberPart(1, version); }
 inline int MinorVersion(const std::wstring& version) { return VersionNumberPart(2, version); }
 
+// Order of application versions, read as the migration reads them: part by
+// part from the left, each by VersionNumberPart, a missing part as 0, so
+// "3.5-beta" and "3.5.0" are the same version here. Negative, zero or
+// positive as a is older than, the same as or newer than b.
+int CompareAppVersions(const std::wstring& a, const std::wstring& b);
+
 // The sql sub-folder of the database the configuration names: the last line
 // that begins with "DBObjectClass" decides, by how the text after its first
 // "=" ends (case-sensitive, exact): AccessDB "Access", DerbyDB "DERBY",

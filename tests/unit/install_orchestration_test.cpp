@@ -406,6 +406,58 @@ TEST_F(OrchestrationTest, PendingHoldsWhatIsStillToInstall) {
     }
 }
 
+// A release older than the installed application (4.2.1 is offered) is
+// refused before anything is registered, fetched or written; the folder and
+// the manifest copy of the installation stay as they were.
+TEST_F(OrchestrationTest, AnOlderReleaseIsRefusedWithNothingChanged) {
+    struct Row {
+        const wchar_t* installed;
+        const wchar_t* typed;  // the path clicked
+        bool refused;
+    };
+    const Row rows[] = {
+        {L"4.10", kDir, true},         {L"4.2.2", kDir, true},   {L"5.0-beta", kDir, true},
+        {L"4.10", L"D:\\Other", true}, {L"4.2.1", kDir, false},  {L"4.2.1-beta", kDir, false},
+        {L"4.2", kDir, false},         {L"4.1.9", kDir, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << WideToUtf8(row.installed) << " " << WideToUtf8(row.typed));
+        TearDown();
+        Rig t;
+        t.SetUp();
+        SaveInstallDirectory(kDir);
+        WriteSetting(L"Version", row.installed);
+        WriteSetting(L"Arch", L"x64");
+        const std::string installedManifest = "[TW]\r\nFILE_VERSION=" + WideToUtf8(row.installed) + "\r\n";
+        t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+        t.m.WriteFile(kDir + std::wstring(L"downloader.ini"), installedManifest);
+        t.w.SetPath(row.typed);
+        cbInstallClick(t.w);
+        EXPECT_EQ(t.j.Has(L"SelfUpdateAndRegister"), !row.refused);
+        EXPECT_EQ(t.w.dlTimer, !row.refused);
+        if (row.refused) {
+            EXPECT_EQ(t.j.Entries(), (W{L"install 0", L"uninstall 0", L"path 0", L"uninstall 1"}));
+            auto boxes = t.m.boxes.Shown();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].icon, platform::MbIcon::Error);
+            EXPECT_NE(boxes[0].text.find(L"version 4.2.1, which is older than the installed version " +
+                                         std::wstring(row.installed)),
+                      std::wstring::npos)
+                << WideToUtf8(boxes[0].text);
+            EXPECT_EQ(ReadSetting(L"AppPath"), kDir);
+            EXPECT_EQ(ReadSetting(L"Version"), row.installed);
+            EXPECT_EQ(ReadSetting(L"PendingComponents"), L"");
+            EXPECT_EQ(t.m.ReadFile(kDir + std::wstring(L"downloader.ini")), installedManifest);
+            EXPECT_FALSE(t.m.fs.FileExists(L"D:\\Other\\downloader.ini"));
+            EXPECT_EQ(ExitCodeOf(t.w.outcome), ExitCodeOf(Outcome::DownloadFailed));
+        } else {
+            EXPECT_TRUE(t.Captions().empty());
+            EXPECT_EQ(t.w.outcome, Outcome::Done);
+        }
+        t.TearDown();
+    }
+}
+
 TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
     struct Row {
         int answersAt;  // tick from which the server answers; 0: never
