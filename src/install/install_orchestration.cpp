@@ -438,6 +438,8 @@ void tmrStartTomcatTimer(TInstallWindow& w) {
     --w.tomcatStartDelay;
     if (w.tomcatStartDelay <= 0) {
         w.SetStartTimer(false);
+        // The last second counts too: a server that answers now has started.
+        if (!w.serverAnswered && ServerRunning()) w.serverAnswered = true;
         if (w.serverAnswered)
             LogEntry(L"step", L"the server answers at " + ServerURL());
         else

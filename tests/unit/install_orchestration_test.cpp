@@ -463,6 +463,7 @@ TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
         int answersAt;  // tick from which the server answers; 0: never
         int ticks;
         W waits;
+        Outcome outcome = Outcome::Done;
     };
     W never;
     for (int s = 14; s >= 1; --s) never.push_back(L"Waiting " + std::to_wstring(s) + L" seconds for Tidewell to Start...");
@@ -470,7 +471,8 @@ TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
         {3, 4, {L"Waiting 14 seconds for Tidewell to Start...", L"Waiting 13 seconds for Tidewell to Start...",
                 L"Waiting 1 seconds for Tidewell to Start..."}},
         {1, 2, {L"Waiting 1 seconds for Tidewell to Start..."}},
-        {0, 15, never},
+        {0, 15, never, Outcome::ServerNotStarted},
+        {15, 15, never},  // answers in the last second: started
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.answersAt);
@@ -496,6 +498,7 @@ TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
         EXPECT_EQ(call.show, platform::kSwShowNormal);
         EXPECT_EQ(call.owner, static_cast<void*>(&t.w));
         EXPECT_EQ(t.w.pb.Positions().back(), 15);
+        EXPECT_EQ(t.w.outcome, row.outcome);
         t.TearDown();
     }
 }
