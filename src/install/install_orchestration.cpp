@@ -165,8 +165,8 @@ bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     const TInstallSteps& steps = InstallSteps();
     platform::StatusLine* sb = &w.StatusLine();
     if (IsJavaRuntime(name)) {
-        const bool ran = steps.InstallJre(sb, name);
-        return WaitForJavaInstall(w, name) && ran;
+        // An installer that did not start has nothing to wait for.
+        return steps.InstallJre(sb, name) && WaitForJavaInstall(w, name);
     }
     if (name == L"TOMCAT" || name == L"TOMCATx64") {
         // The old service runs the Tomcat that is about to be replaced.

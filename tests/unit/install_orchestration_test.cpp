@@ -890,6 +890,17 @@ TEST_F(OrchestrationTest, AbandonedRuntimeWaitGoesOnWithTheOtherComponents) {
         EXPECT_TRUE(j.Has(later)) << WideToUtf8(later);
 }
 
+TEST_F(OrchestrationTest, ARuntimeInstallerThatDidNotStartIsNotWaitedFor) {
+    runtimeArrives = false;
+    steps.InstallJre = [](platform::StatusLine*, const std::wstring&) { return false; };
+    cbInstallClick(w);
+    FinishDownload();
+    EXPECT_EQ(env.ProcessMessagesCalls(), 0);
+    EXPECT_TRUE(j.Has(L"ConfigureServerBase"));
+    EXPECT_EQ(ReadSetting(L"PendingComponents"), L"JREx64");
+    EXPECT_EQ(w.outcome, Outcome::StepFailed);
+}
+
 TEST_F(OrchestrationTest, WindowClosedDuringTheRuntimeWaitEndsTheInstallation) {
     runtimeArrives = false;
     env.onPump = [&](int pass) {
