@@ -1,5 +1,9 @@
 #include "install/install_orchestration.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "base/encoding.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -15,6 +19,7 @@
 #include "install/java_runtime.h"
 #include "install/self_update.h"
 #include "install/uninstall_entry.h"
+#include "install/upgrade_migration.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -35,11 +40,15 @@ using platform::MbIcon;
 
 bool DestinationIsX64() { return GetInstallInfo().DestinationArchitechture() == x64; }
 
-// The components a run fetches stay recorded here until their install
-// steps have run. A run that ends before that (killed, crashed, the
-// machine shut down) leaves their files complete on disk, where the next
-// run's download skips them as already there; that run installs them all
-// the same instead of leaving, say, a server base that was never unpacked.
+// The components whose install steps are still to run, as the window's
+// slPending: those whose files were not complete at the click (this run
+// fetches them) and those an earlier run left uninstalled. A component
+// leaves the list when its own step succeeds, so a run that ends early
+// (killed, crashed, the window closed, the machine shut down) or a step
+// that fails leaves it for the next run, which finds its file complete,
+// does not fetch it again, but installs it all the same. What the list
+// does not hold was installed from the file that is there: it is not
+// unpacked, configured or re-created again.
 const wchar_t kPendingSetting[] = L"PendingComponents";
 
 std::vector<std::wstring> SplitNames(const std::wstring& text) {
@@ -61,6 +70,14 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) 
         if (n == name) return true;
     return false;
 }
+
+void SavePending(const TInstallWindow& w) {
+    std::wstring text;
+    for (const std::wstring& n : w.slPending) text += (text.empty() ? L"" : L",") + n;
+    WriteSetting(kPendingSetting, text);
+}
+
+bool IsJavaRuntime(const std::wstring& name) { return name == L"JRE" || name == L"JREx64"; }
 
 // As the component download judges a file it finds already on disk.
 bool CompleteOnDisk(const std::wstring& component) {
@@ -98,13 +115,58 @@ void SetProgress(TInstallWindow& w, int32_t position) {
     w.Progress().SetPosition(position);
 }
 
+// The bytes of a file; none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::wstring& path) {
+    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!f) return std::nullopt;
+    std::string bytes(static_cast<size_t>(f->Size()), '\0');
+    bytes.resize(bytes.empty() ? 0 : f->Read(&bytes[0], bytes.size()));
+    return bytes;
+}
+
+// A release older than the installed application is refused before any
+// component is fetched or anything registered or written: its migration
+// would run backwards and hand the newer version's calendar data to an
+// application that predates it. What the click changed is put back: the
+// install directory recorded before it, and the manifest copy the
+// installation was made with (the uninstaller finds the application's
+// folder by its version).
+bool RefusedAsOlder(TInstallWindow& w, const std::wstring& recordedDir) {
+    if (ReadSetting(L"Version").empty()) return false;  // nothing installed
+    const std::wstring manifest = ManifestLocalPath();
+    const std::optional<std::string> installedManifest = ReadWholeFile(manifest);
+    const TInstallInfo& info = GetInstallInfo();  // fetches the release's manifest
+    const std::wstring installed = info.CurrentVersion(), offered = info.DestinationVersion();
+    if (offered.empty() || CompareAppVersions(offered, installed) >= 0) return false;
+
+    if (installedManifest) {
+        auto f = platform::Files().Open(manifest, platform::OpenMode::CreateAlways, platform::Share::None);
+        if (f) f->Write(installedManifest->data(), installedManifest->size());
+    } else {
+        platform::Files().RemoveFile(manifest);
+    }
+    if (!recordedDir.empty() && InstallDirectory() != recordedDir) SaveInstallDirectory(recordedDir);
+    platform::ShowMessage(L"This release holds Tidewell version " + offered +
+                              L", which is older than the installed version " + installed +
+                              L".\n\nAn older version is not installed over a newer one: the calendar data of "
+                              L"version " + installed + L" may not work with it. Nothing has been changed.",
+                          L"Notice", MbIcon::Error);
+    // Exit code 3, as for a manifest that is refused: the release offered
+    // cannot be used here, and nothing was installed to fail (which 4
+    // would report).
+    RecordFailure(w, Outcome::DownloadFailed,
+                  L"release " + offered + L" is older than the installed version " + installed);
+    w.EnableUninstallButton(true);
+    return true;
+}
+
 // False when the component's step failed (it has said why).
 bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     const TInstallSteps& steps = InstallSteps();
     platform::StatusLine* sb = &w.StatusLine();
-    if (name == L"JRE" || name == L"JREx64") {
-        const bool ran = steps.InstallJre(sb, name);
-        return WaitForJavaInstall(w, name) && ran;
+    if (IsJavaRuntime(name)) {
+        // An installer that did not start has nothing to wait for.
+        return steps.InstallJre(sb, name) && WaitForJavaInstall(w, name);
     }
     if (name == L"TOMCAT" || name == L"TOMCATx64") {
         // The old service runs the Tomcat that is about to be replaced.
@@ -137,11 +199,13 @@ void cbInstallClick(TInstallWindow& w) {
     w.EnableInstallButton(false);
     w.EnableUninstallButton(false);
     w.EnablePathControls(false);
+    const std::wstring recordedDir = InstallDirectory();
     SaveInstallDirectory(path);
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).
     TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);
     LogEntry(L"step", L"install directory " + InstallDirectory() + L" created and recorded");
+    if (RefusedAsOlder(w, recordedDir)) return;
 
     if (!InstallSteps().SelfUpdateAndRegister()) {  // the program is ending
         if (const auto code = UpdatedInstallerExitCode()) {
@@ -165,12 +229,15 @@ void cbInstallClick(TInstallWindow& w) {
         return;
     }
     w.slComponents = BuildComponentList();
-    w.slUnfinished = SplitNames(ReadSetting(kPendingSetting));
-    std::wstring pending;
-    for (const auto& names : {w.slUnfinished, w.slComponents})
-        for (const auto& n : names)
-            if (!Contains(SplitNames(pending), n)) pending += (pending.empty() ? L"" : L",") + n;
-    WriteSetting(kPendingSetting, pending);
+    const std::vector<std::wstring> earlier = SplitNames(ReadSetting(kPendingSetting));
+    w.slPending.clear();
+    w.slFromDisk.clear();
+    for (const std::wstring& n : w.slComponents) {
+        const bool complete = CompleteOnDisk(n);
+        if (!complete || Contains(earlier, n)) w.slPending.push_back(n);
+        if (complete && (Contains(earlier, n) || IsJavaRuntime(n))) w.slFromDisk.push_back(n);
+    }
+    SavePending(w);
     std::wstring names;
     for (const std::wstring& c : w.slComponents) names += (names.empty() ? L"" : L", ") + c;
     LogEntry(L"step", L"release " + ManifestValue(L"TW", L"FILE_VERSION") + L"; components to fetch: " + names);
@@ -234,7 +301,7 @@ void dlTimerTimer(TInstallWindow& w) {
     std::unique_ptr<TComponentList> got = w.oComponentDL->getDownloadedComponents();
     TComponentList install;
     for (const std::wstring& name : w.slComponents)
-        if ((got && Contains(*got, name)) || (Contains(w.slUnfinished, name) && CompleteOnDisk(name)))
+        if ((got && Contains(*got, name)) || (Contains(w.slFromDisk, name) && CompleteOnDisk(name)))
             install.push_back(name);
     w.slComponents = install;
     if (status == DOWNLOAD_SUCCEEDED)
@@ -247,11 +314,15 @@ void dlTimerTimer(TInstallWindow& w) {
     w.SetStage(InstallStage::Unpacking);
     for (const std::wstring& name : w.slComponents) {
         Guarded(w, [&] {
-            if (!InstallComponent(w, name)) RecordFailure(w, Outcome::StepFailed, L"installing " + name);
+            if (!InstallComponent(w, name)) {
+                RecordFailure(w, Outcome::StepFailed, L"installing " + name);
+                return;
+            }
+            w.slPending.erase(std::remove(w.slPending.begin(), w.slPending.end(), name), w.slPending.end());
+            SavePending(w);
         });
         if (platform::Env().QuitRequested()) return;  // the window was closed meanwhile
     }
-    WriteSetting(kPendingSetting, L"");
 
     w.SetStage(InstallStage::Configuring);
     w.StatusLine().SetText(L"Configuring System");
@@ -367,6 +438,8 @@ void tmrStartTomcatTimer(TInstallWindow& w) {
     --w.tomcatStartDelay;
     if (w.tomcatStartDelay <= 0) {
         w.SetStartTimer(false);
+        // The last second counts too: a server that answers now has started.
+        if (!w.serverAnswered && ServerRunning()) w.serverAnswered = true;
         if (w.serverAnswered)
             LogEntry(L"step", L"the server answers at " + ServerURL());
         else

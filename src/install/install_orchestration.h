@@ -1,6 +1,7 @@
 // One installation or upgrade, from the Install click to the calendar in the
-// browser: the install directory is checked, created and recorded, the
-// installer updates and registers itself, the components this machine needs
+// browser: the install directory is checked, created and recorded, a
+// release older than the installed application is refused with nothing
+// changed, the installer updates and registers itself, the components this machine needs
 // download on their own thread while dlTimer polls, then each one that
 // arrived is installed, the server becomes a service, starts, gets its
 // shortcuts, the uninstall entry gets the install directory's size, and

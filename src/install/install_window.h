@@ -53,8 +53,15 @@ public:
     std::unique_ptr<TComponentDownloader> oComponentDL;
     // The components to fetch, then the components to install.
     std::vector<std::wstring> slComponents;
-    // The components an earlier run fetched without getting to install them.
-    std::vector<std::wstring> slUnfinished;
+    // The components still to install (the PendingComponents setting):
+    // those of slComponents whose files were not complete at the click, or
+    // that an earlier run left uninstalled. Each leaves when its own install
+    // step succeeds.
+    std::vector<std::wstring> slPending;
+    // The components whose files were complete at the click and that this
+    // run installs all the same: pending from an earlier run, or the Java
+    // runtime (listed only while none passes the check).
+    std::vector<std::wstring> slFromDisk;
     // Seconds left in the server-start countdown.
     int32_t tomcatStartDelay = 0;
     // pb as the installation last set it (its step and position are not

@@ -1,10 +1,12 @@
 #include "install/java_runtime.h"
 
 #include "base/error.h"
+#include "base/text.h"
 #include "core/ArchAwareRegistry.h"
 #include "core/InstallInfo.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "platform/message_box.h"
 #include "platform/shell_execute.h"
 
 namespace tide {
@@ -79,8 +81,14 @@ bool InstallJre(TStatusBar* sb, const std::wstring& component) {
     std::wstring args = ManifestValue(component, L"INSTALL_ARGS");
     std::wstring installer = ComponentFilePath(component);
     if (sb) sb->SetText(L"Installing Java ...");
-    platform::Shell().Execute(L"open", installer, args, std::nullopt, platform::kSwShowNormal);
-    return true;
+    const intptr_t started = platform::Shell().Execute(L"open", installer, args, std::nullopt, platform::kSwShowNormal);
+    if (started > 32) return true;
+    platform::ShowMessage(L"The Java runtime installer " + installer + L" could not be started (error " +
+                              IntToStr(static_cast<int>(started)) +
+                              L").\n\nTidewell will not start until a Java runtime is installed. "
+                              L"The installation goes on with the other components.",
+                          L"Notice", platform::MbIcon::Error);
+    return false;
 }
 
 }  // namespace tide

@@ -48,9 +48,11 @@ std::wstring FindJavaHome();
 
 // Starts the component's runtime installer (install directory + FILE_NAME)
 // through the shell with INSTALL_ARGS of its section as parameters, after
-// showing "Installing Java ..." in sb. Does not wait and does not look at
-// the outcome of the start: always true. A FILE_NAME that is not a bare
-// file name throws ManifestError before anything is started.
+// showing "Installing Java ..." in sb. Does not wait: true once the shell
+// has started it. When it could not be started, a "Notice" box (error
+// icon) names the installer and the error, and the result is false: there
+// is nothing to wait for. A FILE_NAME that is not a bare file name throws
+// ManifestError before anything is started.
 bool InstallJre(TStatusBar* sb, const std::wstring& component);
 
 }  // namespace tide

@@ -1,5 +1,7 @@
 #include "install/upgrade_migration.h"
 
+#include <algorithm>
+#include <limits>
 #include <optional>
 
 #include "base/error.h"
@@ -17,6 +19,8 @@ namespace tide {
 namespace {
 
 using Lines = std::vector<std::wstring>;
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 void Append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
 
@@ -46,19 +50,33 @@ std::wstring ArchiveNameForVersion(const std::wstring& version) {
 }
 
 // Every part counts, the last one too: "3.4" is minor 4, so an upgrade from
-// it does not run the conversions up to 3.4 again on converted data.
+// it does not run the conversions up to 3.4 again on converted data. A part
+// is read by its digits, so a release named "3.5-beta" or "4.0RC1" is
+// migrated like 3.5 or 4.0 instead of ending the upgrade half done.
 int VersionNumberPart(int n, const std::wstring& version) {
     size_t start = 0;
-    for (int part = 1;; ++part) {
-        size_t dot = version.find(L'.', start);
-        if (part == n) {
-            std::wstring text = version.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
-            if (text.empty()) throw ConvertError(L"'" + version + L"' is not a valid version");
-            return StrToInt(text);
-        }
-        if (dot == std::wstring::npos) return 0;
-        start = dot + 1;
+    for (int part = 1; part < n; ++part) {
+        start = version.find(L'.', start);
+        if (start == std::wstring::npos) return 0;
+        ++start;
     }
+    const size_t end = std::min(version.find(L'.', start), version.size());
+    size_t i = start;
+    while (i < end && !IsDigit(version[i])) ++i;
+    long long number = 0;
+    for (; i < end && IsDigit(version[i]); ++i)
+        number = std::min<long long>(number * 10 + (version[i] - L'0'), std::numeric_limits<int>::max());
+    return static_cast<int>(number);
+}
+
+int CompareAppVersions(const std::wstring& a, const std::wstring& b) {
+    const auto parts = [](const std::wstring& v) { return 1 + std::count(v.begin(), v.end(), L'.'); };
+    const int n = static_cast<int>(std::max(parts(a), parts(b)));
+    for (int i = 1; i <= n; ++i) {
+        const int x = VersionNumberPart(i, a), y = VersionNumberPart(i, b);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
 }
 
 std::wstring DatabaseFolder(const Lines& configuration) {
@@ -104,7 +122,6 @@ void RunUpgradeMigration() {
     const std::wstring newVersion = ManifestValue(L"TW", L"FILE_VERSION");
     if (oldVersion.empty() || oldVersion == newVersion) return;
     const int oldMajor = MajorVersion(oldVersion), oldMinor = MinorVersion(oldVersion);
-    const int newMajor = MajorVersion(newVersion), newMinor = MinorVersion(newVersion);
     const std::wstring interpreter = CommandInterpreterPath();
 
     const std::wstring dir = InstallDirectory();
@@ -145,6 +162,7 @@ void RunUpgradeMigration() {
         if (oldMajor == 3 && oldMinor < 3) script.push_back(L"cscript 320_to_330.vbs");
         if (oldMajor == 3 && oldMinor < 4) script.push_back(L"cscript 330_to_340.vbs");
         script.push_back(L"cd ..");
+        const int newMajor = MajorVersion(newVersion), newMinor = MinorVersion(newVersion);
         if (newMajor > 3 || (newMajor == 3 && newMinor > 4)) Append(script, {L"cd DERBY", L"call make340.bat", L"cd .."});
 
         accessConfig.push_back(L"JDBCConnectString=jdbc\\:odbc\\:Driver={Microsoft Access Driver (*.mdb)};DBQ=" +

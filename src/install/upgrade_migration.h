@@ -25,8 +25,8 @@ namespace tide {
 // Access database, Access\configuration.properties and
 // DERBY\embedded_configuration.properties) is read before anything is
 // changed: a missing one throws IoError with the Access data source still
-// in place and nothing written. A version part that is not a number throws
-// ConvertError, an empty template tide::Error, also before any change.
+// in place and nothing written. An empty template throws tide::Error, also
+// before any change.
 //
 // A script that cannot be started is reported by the command runner; one
 // that ends with a non-zero exit code in a "Notice" box naming the script
@@ -39,11 +39,19 @@ std::wstring ArchiveNameForVersion(const std::wstring& version);
 
 // Part n (1-based) of a dot-separated version as a number: 3.4.1 has major
 // 3 and minor 4, "3.4" minor 4, "3" major 3 and minor 0. A version with
-// fewer parts gives 0. The part read must be a decimal number, else
-// ConvertError (also when it is empty, as in "3..1").
+// fewer parts gives 0. A part counts by its first run of digits, whatever
+// surrounds it: "3.5-beta" has minor 5, "4.0RC1" major 4 and minor 0; a part
+// without any digit ("3.x", "3..1") is 0. Numbers beyond the int range
+// count as its largest value. Never throws.
 int VersionNumberPart(int n, const std::wstring& version);
 inline int MajorVersion(const std::wstring& version) { return VersionNumberPart(1, version); }
 inline int MinorVersion(const std::wstring& version) { return VersionNumberPart(2, version); }
+
+// Order of application versions, read as the migration reads them: part by
+// part from the left, each by VersionNumberPart, a missing part as 0, so
+// "3.5-beta" and "3.5.0" are the same version here. Negative, zero or
+// positive as a is older than, the same as or newer than b.
+int CompareAppVersions(const std::wstring& a, const std::wstring& b);
 
 // The sql sub-folder of the database the configuration names: the last line
 // that begins with "DBObjectClass" decides, by how the text after its first

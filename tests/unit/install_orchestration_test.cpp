@@ -189,6 +189,17 @@ struct Rig : OrchestrationTest {
     void TestBody() override {}
 };
 
+// An installed x64 release with its runtime and the component files of
+// everything but the application still complete in the install directory.
+void ArrangeTwOnlyUpgrade(OrchestrationTest& t) {
+    WriteSetting(L"Version", L"4.0");
+    WriteSetting(L"Arch", L"x64");
+    WriteSetting(L"ServiceInstalled", L"Y");
+    t.m.machine.registry.PutString(kJava64, L"CurrentVersion", L"1.8");
+    t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+    for (const auto* s : {L"UNZIP", L"CATALINA_BASE", L"TOMCATx64"}) t.m.WriteFile(kDir + Comp(s).file, Comp(s).bytes);
+}
+
 W Cat(std::initializer_list<W> parts) {
     W out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -267,16 +278,7 @@ TEST_F(OrchestrationTest, StateTable) {
                        L"InstallServerService", L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
          {}, 15, Outcome::DownloadFailed},
-        {"upgrade where only TW changed: service kept",
-         [](OrchestrationTest& t) {
-             WriteSetting(L"Version", L"4.0");
-             WriteSetting(L"Arch", L"x64");
-             WriteSetting(L"ServiceInstalled", L"Y");
-             t.m.machine.registry.PutString(kJava64, L"CurrentVersion", L"1.8");
-             t.m.MakeDirs(L"C:\\Apps\\Tidewell");
-             for (const auto* s : {L"UNZIP", L"CATALINA_BASE", L"TOMCATx64"})
-                 t.m.WriteFile(kDir + Comp(s).file, Comp(s).bytes);
-         },
+        {"upgrade where only TW changed: service kept", ArrangeTwOnlyUpgrade,
          Cat({kClick, {L"stage 2", L"dlTimer 1", L"dlTimer 0", L"stage 3", L"InstallApplication", L"stage 4",
                        L"stage 5", L"SetServerRunning 1", L"startTimer 1"},
               kShortcuts}),
@@ -322,10 +324,12 @@ TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
     } rows[] = {
         {"all of them pending", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
          {L"InstallJre JREx64", L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
-        {"only the server base pending", L"CATALINA_BASE", L"CATALINA_BASE,JREx64,UNZIP,TOMCATx64,TW",
-         {L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
-        {"nothing pending: an earlier run installed them", L"", L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW",
-         {L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        {"only the server base pending", L"CATALINA_BASE", L"CATALINA_BASE,TOMCATx64,TW",
+         {L"InstallJre JREx64", L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
+        // The runtime is listed only while none passes the check: installed
+        // whether pending or not.
+        {"nothing pending: an earlier run installed them", L"", L"TOMCATx64,TW",
+         {L"InstallJre JREx64", L"InstallTomcat TOMCATx64", L"InstallApplication"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -344,11 +348,122 @@ TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
     }
 }
 
+// Pending holds exactly what this run fetches, and keeps what did not get
+// installed for the next run.
+TEST_F(OrchestrationTest, PendingHoldsWhatIsStillToInstall) {
+    const std::wstring all = L"JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW";
+    struct Row {
+        const char* name;
+        std::function<void(OrchestrationTest&)> arrange;
+        std::wstring atClick, after;
+    };
+    const Row rows[] = {
+        {"fresh installation", nullptr, all, L""},
+        {"only TW to fetch", ArrangeTwOnlyUpgrade, L"TW", L""},
+        {"only TW to fetch, and its download fails",
+         [](OrchestrationTest& t) {
+             ArrangeTwOnlyUpgrade(t);
+             t.m.http.ServeStatus(kBinBase + Comp(L"TW").file, 404, "gone");
+         },
+         L"TW", L"TW"},
+        {"the TW step throws",
+         [](OrchestrationTest& t) {
+             t.onStep = [](const std::wstring& s) {
+                 if (s == L"InstallApplication") throw IoError(L"Cannot open configuration.default");
+             };
+         },
+         all, L"TW"},
+        {"the TW step fails",
+         [](OrchestrationTest& t) { t.steps.InstallApplication = [](platform::StatusLine*) { return false; }; },
+         all, L"TW"},
+        {"the runtime wait is abandoned",
+         [](OrchestrationTest& t) {
+             t.runtimeArrives = false;
+             t.env.onPump = [&t](int pass) {
+                 if (pass == 2) AbandonJavaWait(t.w);
+             };
+         },
+         all, L"JREx64"},
+        {"the window is closed during the Tomcat step",
+         [](OrchestrationTest& t) {
+             t.onStep = [&t](const std::wstring& s) {
+                 if (s == L"InstallTomcat") t.env.RequestQuit();
+             };
+         },
+         all, L"TW"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        Rig t;
+        t.SetUp();
+        if (row.arrange) row.arrange(t);
+        cbInstallClick(t.w);
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), row.atClick);
+        t.FinishDownload();
+        EXPECT_EQ(ReadSetting(L"PendingComponents"), row.after);
+        t.TearDown();
+    }
+}
+
+// A release older than the installed application (4.2.1 is offered) is
+// refused before anything is registered, fetched or written; the folder and
+// the manifest copy of the installation stay as they were.
+TEST_F(OrchestrationTest, AnOlderReleaseIsRefusedWithNothingChanged) {
+    struct Row {
+        const wchar_t* installed;
+        const wchar_t* typed;  // the path clicked
+        bool refused;
+    };
+    const Row rows[] = {
+        {L"4.10", kDir, true},         {L"4.2.2", kDir, true},   {L"5.0-beta", kDir, true},
+        {L"4.10", L"D:\\Other", true}, {L"4.2.1", kDir, false},  {L"4.2.1-beta", kDir, false},
+        {L"4.2", kDir, false},         {L"4.1.9", kDir, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << WideToUtf8(row.installed) << " " << WideToUtf8(row.typed));
+        TearDown();
+        Rig t;
+        t.SetUp();
+        SaveInstallDirectory(kDir);
+        WriteSetting(L"Version", row.installed);
+        WriteSetting(L"Arch", L"x64");
+        const std::string installedManifest = "[TW]\r\nFILE_VERSION=" + WideToUtf8(row.installed) + "\r\n";
+        t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+        t.m.WriteFile(kDir + std::wstring(L"downloader.ini"), installedManifest);
+        t.w.SetPath(row.typed);
+        cbInstallClick(t.w);
+        EXPECT_EQ(t.j.Has(L"SelfUpdateAndRegister"), !row.refused);
+        EXPECT_EQ(t.w.dlTimer, !row.refused);
+        if (row.refused) {
+            EXPECT_EQ(t.j.Entries(), (W{L"install 0", L"uninstall 0", L"path 0", L"uninstall 1"}));
+            auto boxes = t.m.boxes.Shown();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].icon, platform::MbIcon::Error);
+            EXPECT_NE(boxes[0].text.find(L"version 4.2.1, which is older than the installed version " +
+                                         std::wstring(row.installed)),
+                      std::wstring::npos)
+                << WideToUtf8(boxes[0].text);
+            EXPECT_EQ(ReadSetting(L"AppPath"), kDir);
+            EXPECT_EQ(ReadSetting(L"Version"), row.installed);
+            EXPECT_EQ(ReadSetting(L"PendingComponents"), L"");
+            EXPECT_EQ(t.m.ReadFile(kDir + std::wstring(L"downloader.ini")), installedManifest);
+            EXPECT_FALSE(t.m.fs.FileExists(L"D:\\Other\\downloader.ini"));
+            EXPECT_EQ(ExitCodeOf(t.w.outcome), ExitCodeOf(Outcome::DownloadFailed));
+        } else {
+            EXPECT_TRUE(t.Captions().empty());
+            EXPECT_EQ(t.w.outcome, Outcome::Done);
+        }
+        t.TearDown();
+    }
+}
+
 TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
     struct Row {
         int answersAt;  // tick from which the server answers; 0: never
         int ticks;
         W waits;
+        Outcome outcome = Outcome::Done;
     };
     W never;
     for (int s = 14; s >= 1; --s) never.push_back(L"Waiting " + std::to_wstring(s) + L" seconds for Tidewell to Start...");
@@ -356,7 +471,8 @@ TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
         {3, 4, {L"Waiting 14 seconds for Tidewell to Start...", L"Waiting 13 seconds for Tidewell to Start...",
                 L"Waiting 1 seconds for Tidewell to Start..."}},
         {1, 2, {L"Waiting 1 seconds for Tidewell to Start..."}},
-        {0, 15, never},
+        {0, 15, never, Outcome::ServerNotStarted},
+        {15, 15, never},  // answers in the last second: started
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.answersAt);
@@ -382,6 +498,7 @@ TEST_F(OrchestrationTest, CountdownEndsOneTickAfterTheServerAnswers) {
         EXPECT_EQ(call.show, platform::kSwShowNormal);
         EXPECT_EQ(call.owner, static_cast<void*>(&t.w));
         EXPECT_EQ(t.w.pb.Positions().back(), 15);
+        EXPECT_EQ(t.w.outcome, row.outcome);
         t.TearDown();
     }
 }
@@ -771,6 +888,17 @@ TEST_F(OrchestrationTest, AbandonedRuntimeWaitGoesOnWithTheOtherComponents) {
     for (const auto* later : {L"ConfigureServerBase", L"InstallTomcat TOMCATx64", L"InstallApplication",
                               L"InstallServerService", L"SetServerRunning 1", L"uninstall 1"})
         EXPECT_TRUE(j.Has(later)) << WideToUtf8(later);
+}
+
+TEST_F(OrchestrationTest, ARuntimeInstallerThatDidNotStartIsNotWaitedFor) {
+    runtimeArrives = false;
+    steps.InstallJre = [](platform::StatusLine*, const std::wstring&) { return false; };
+    cbInstallClick(w);
+    FinishDownload();
+    EXPECT_EQ(env.ProcessMessagesCalls(), 0);
+    EXPECT_TRUE(j.Has(L"ConfigureServerBase"));
+    EXPECT_EQ(ReadSetting(L"PendingComponents"), L"JREx64");
+    EXPECT_EQ(w.outcome, Outcome::StepFailed);
 }
 
 TEST_F(OrchestrationTest, WindowClosedDuringTheRuntimeWaitEndsTheInstallation) {

@@ -134,7 +134,7 @@ TEST_F(JavaRuntimeTest, AVersionThatIsNotAStringIsAnError) {
     EXPECT_EQ(JavaSoftJreCheck(false), kJreNotFound) << "the other view has no key";
 }
 
-TEST_F(JavaRuntimeTest, InstallerStartsThroughTheShellWithoutWaiting) {
+TEST_F(JavaRuntimeTest, InstallerStartsThroughTheShellWithoutWaitingOrSaysItCouldNot) {
     struct Row { std::string section; std::wstring component, file, args; intptr_t shellResult; };
     const Row rows[] = {
         {"[JRE]\r\nFILE_NAME=jre-setup.exe\r\nINSTALL_ARGS=/s REBOOT=0\r\n", L"JRE", L"jre-setup.exe",
@@ -147,7 +147,15 @@ TEST_F(JavaRuntimeTest, InstallerStartsThroughTheShellWithoutWaiting) {
         shell.SetResult(r.shellResult);
         platform::RecordingStatusLine sb;
         size_t before = shell.Calls().size();
-        EXPECT_TRUE(InstallJre(&sb, r.component));
+        const bool started = r.shellResult > 32;
+        EXPECT_EQ(InstallJre(&sb, r.component), started);
+        auto boxes = m.boxes.Take();
+        ASSERT_EQ(boxes.size(), started ? 0u : 1u);
+        if (!started) {
+            EXPECT_EQ(boxes[0].icon, platform::MbIcon::Error);
+            EXPECT_NE(boxes[0].text.find(L"C:\\Cal\\" + r.file + L" could not be started (error 2)"),
+                      std::wstring::npos) << WideToUtf8(boxes[0].text);
+        }
         ASSERT_EQ(shell.Calls().size(), before + 1);
         const platform::fake::ShellCall c = shell.Calls().back();
         EXPECT_EQ(c.verb, L"open");
