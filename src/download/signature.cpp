@@ -52,25 +52,4 @@ SignatureCheck CheckSignature(const std::string& message, const std::string& sig
     return rc == 0 ? SignatureCheck::Good : SignatureCheck::Mismatch;
 }
 
-void MakeKeyPair(std::string& publicKeyText, std::string& secretKeyText) {
-    StartSodium();
-    std::vector<uint8_t> pk(crypto_sign_PUBLICKEYBYTES), sk(crypto_sign_SECRETKEYBYTES);
-    crypto_sign_keypair(pk.data(), sk.data());
-    publicKeyText = HexLine(pk);
-    secretKeyText = HexLine(sk);
-    sodium_memzero(sk.data(), sk.size());
-}
-
-bool SignMessage(const std::string& message, const std::string& secretKeyText, std::string& signatureText) {
-    StartSodium();
-    std::vector<uint8_t> sk;
-    if (!ParseHexKey(secretKeyText, kSecretKeyBytes, sk)) return false;
-    std::vector<uint8_t> sig(crypto_sign_BYTES);
-    crypto_sign_detached(sig.data(), nullptr, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
-                         sk.data());
-    sodium_memzero(sk.data(), sk.size());
-    signatureText = HexLine(sig);
-    return true;
-}
-
 }  // namespace tide
