@@ -11,8 +11,8 @@ namespace tide {
 
 namespace {
 
-// sodium_init is idempotent and safe from any thread; a library that cannot
-// start would make every check fail, so that is an error of its own.
+// sodium_init is idempotent and safe from any thread (a key pair needs its
+// random bytes); a library that cannot start is an error of its own.
 void StartSodium() {
     if (sodium_init() < 0) throw std::runtime_error("The cryptography library could not be initialised.");
 }
