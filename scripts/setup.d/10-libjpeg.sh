@@ -6,7 +6,10 @@
 # library is built for size, not speed. No SIMD (the assembly comes whole,
 # encoder included), no arithmetic coding, every function in a section of
 # its own for the product's --gc-sections, and no unwind tables (C code that
-# no exception crosses: errors leave through the caller's longjmp).
+# no exception crosses: errors leave through the caller's longjmp). No
+# JPEGMEM from the environment (it brings a scanf in), and the messages are
+# formatted by the C runtime's printf (plain %d, %u and %s) rather than
+# MinGW's own, larger one.
 # libjpeg.recipe beside the library records how it was built; a change here
 # rebuilds it.
 set -euo pipefail
@@ -15,7 +18,8 @@ log=$TIDE_SETUP_LOG
 work=/opt/tidestart/src
 options="-DCMAKE_BUILD_TYPE=Release -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=0"
 options+=" -DWITH_ARITH_DEC=0 -DWITH_ARITH_ENC=0"
-cflags="-Os -DNDEBUG -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+cflags="-Os -DNDEBUG -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -DNO_GETENV"
+cflags+=" -D__USE_MINGW_ANSI_STDIO=0"
 recipe="libjpeg-turbo $options $cflags"
 need=()
 for arch in i686 x86_64; do
