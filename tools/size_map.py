@@ -6,7 +6,9 @@ Reads the GNU ld link map the Windows trees write beside the product
 put into the image (code, data, unwind tables, resources; not .bss, not
 debug sections), then the stripped size of Tidestart.exe.
 
-    tools/size_map.py [BUILD_DIR] [--top N]      (default: build/win32)
+    tools/size_map.py [BUILD_DIR] [--top N] [--limit BYTES]   (default: build/win32)
+
+With --limit it fails when Tidestart.exe is larger (the test size.product).
 """
 import argparse
 import os
@@ -79,11 +81,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build_dir", nargs="?", default="build/win32")
     ap.add_argument("--top", type=int, default=15)
+    ap.add_argument("--limit", type=int, help="fail (exit 1) when Tidestart.exe is larger")
     args = ap.parse_args()
     map_path = os.path.join(args.build_dir, "Tidestart.map")
     exe = os.path.join(args.build_dir, "Tidestart.exe")
-    if not os.path.exists(map_path):
-        sys.exit(f"size_map: no {map_path} (build the Windows tree first)")
+    if not os.path.exists(exe) or not os.path.exists(map_path):
+        print(f"size_map: no Tidestart.exe and Tidestart.map in {args.build_dir} (build the Windows tree first)")
+        sys.exit(77)
     sizes, sections = parse(map_path)
     libs = defaultdict(int)
     for (lib, _), n in sizes.items():
@@ -100,10 +104,11 @@ def main():
     for (lib, obj), n in sorted(sizes.items(), key=lambda kv: -kv[1])[:args.top]:
         print(f"{(lib + ': ' + obj)[:55]:<56}{n:>10}")
     print()
-    if os.path.exists(exe):
-        size = os.path.getsize(exe)
-        print(f"Tidestart.exe (stripped): {size} bytes"
-              f" ({size - total} of them headers, relocations and alignment)")
+    size = os.path.getsize(exe)
+    print(f"Tidestart.exe (stripped): {size} bytes ({size - total} of them headers, relocations and alignment)")
+    if args.limit is not None and size > args.limit:
+        print(f"size_map: Tidestart.exe is {size - args.limit} bytes over its limit of {args.limit}")
+        sys.exit(1)
 
 
 if __name__ == "__main__":
