@@ -40,7 +40,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 qemu-user-static
-  xvfb xauth x11-utils imagemagick nginx-light curl zip unzip nasm dpkg-dev file python3
+  xvfb xauth x11-utils imagemagick nginx-light curl zip unzip dpkg-dev file python3
   fonts-wine libjpeg62-turbo-dev  # Wine's Tahoma (the main window's font); libjpeg for the native tests
   tinyproxy  # the forward proxy of the downloads-through-a-proxy test
   libsodium-dev  # the native tests' signatures and SHA-256 (the MinGW trees build their own: setup.d/30-libsodium.sh)

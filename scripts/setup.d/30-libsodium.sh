@@ -7,9 +7,17 @@ set -euo pipefail
 deps=$TIDE_DEPS_DIR
 log=$TIDE_SETUP_LOG
 work=/opt/tidestart/src
+# Built for size (the SHA-256 of a download runs as fast as at -O2), every
+# function and object in a section of its own, so the product's
+# --gc-sections keeps only what it calls; no unwind tables (C code that no
+# exception crosses). libsodium.recipe beside the library records the
+# flags; a change here rebuilds it.
+cflags="-Os -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+recipe="libsodium $cflags"
 need=()
 for arch in i686 x86_64; do
-  [ -f "$deps/$arch/lib/libsodium.a" ] && [ -f "$deps/$arch/include/sodium.h" ] || need+=("$arch")
+  [ -f "$deps/$arch/lib/libsodium.a" ] && [ -f "$deps/$arch/include/sodium.h" ] &&
+    [ "$(cat "$deps/$arch/lib/libsodium.recipe" 2>/dev/null)" = "$recipe" ] || need+=("$arch")
 done
 [ "${#need[@]}" -eq 0 ] && exit 0
 
@@ -48,7 +56,7 @@ for arch in "${need[@]}"; do
       -e "s/@SODIUM_LIBRARY_VERSION_MINOR@/$minor/" -e "s/@SODIUM_LIBRARY_MINIMAL_DEF@//" \
       "$src/src/libsodium/include/sodium/version.h.in" > include/sodium/version.h
   cc="$arch-w64-mingw32-gcc-posix"
-  flags="-O2 -std=gnu99 -DSODIUM_STATIC=1 -DCONFIGURED=1 -DNATIVE_LITTLE_ENDIAN=1 -DHAVE_STDINT_H=1 -DHAVE_INTTYPES_H=1"
+  flags="$cflags -std=gnu99 -DSODIUM_STATIC=1 -DCONFIGURED=1 -DNATIVE_LITTLE_ENDIAN=1 -DHAVE_STDINT_H=1 -DHAVE_INTTYPES_H=1"
   flags+=" -I$b/include -I$b/include/sodium -I$src/src/libsodium/include -I$src/src/libsodium/include/sodium"
   (cd "$src/src/libsodium" && find . -name '*.c' | sort) > sources.txt
   # One object per source, named after its path (several share a file name).
@@ -59,7 +67,10 @@ for arch in "${need[@]}"; do
   [ "$(ls obj | wc -l)" = "$(wc -l < sources.txt)" ] || { echo "setup: libsodium for $arch did not compile (see $log)"; exit 1; }
   rm -f libsodium.a && "$arch-w64-mingw32-ar" rcs libsodium.a obj/*.o
   mkdir -p "$deps/$arch/lib" "$deps/$arch/include"
+  # The recipe goes last: an interrupted install is rebuilt next time.
+  rm -f "$deps/$arch/lib/libsodium.recipe"
   (cd "$src/src/libsodium/include" && find sodium.h sodium -name "*.h" ! -path "sodium/private/*" -exec cp --parents {} "$deps/$arch/include" \;)
   cp include/sodium/version.h "$deps/$arch/include/sodium/version.h"
-  cp libsodium.a "$deps/$arch/lib/libsodium.a"
+  cp libsodium.a "$deps/$arch/lib/libsodium.a.new" && mv "$deps/$arch/lib/libsodium.a.new" "$deps/$arch/lib/libsodium.a"
+  echo "$recipe" > "$deps/$arch/lib/libsodium.recipe"
 done

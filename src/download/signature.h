@@ -37,6 +37,8 @@ enum class SignatureCheck {
 SignatureCheck CheckSignature(const std::string& message, const std::string& signatureText,
                               const std::vector<uint8_t>& publicKey);
 
+// Signing (signing.cpp; the installer only checks):
+
 // A fresh key pair, as the texts of the two key files.
 void MakeKeyPair(std::string& publicKeyText, std::string& secretKeyText);
 
