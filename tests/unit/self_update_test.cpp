@@ -217,6 +217,15 @@ TEST_F(SelfUpdateTest, OnlyTheAnnouncedVersionIsStarted) {
     }
 }
 
+// A quoted run this run's command line leaves open is closed, or it would
+// take the mark into its argument.
+TEST_F(SelfUpdateTest, TheMarkIsAWordOfItsOwnAfterAnOpenQuote) {
+    m.env.SetCommandLine(kSelf + L" /i \"" + kUrl);
+    EXPECT_FALSE(SelfUpdateAndRegister());
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(shell.Calls()[0].parameters, L"/i \"" + std::wstring(kUrl) + L"\" /updated");
+}
+
 TEST_F(SelfUpdateTest, AnInstallerStartedByAnUpdateNeverUpdatesAgain) {
     for (auto args : {std::vector<std::wstring>{L"/i", kUrl, L"/updated"},
                       std::vector<std::wstring>{L"/silent", L"/acceptlicense", L"/i", kUrl, L"/UPDATED"}}) {

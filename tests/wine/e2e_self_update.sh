@@ -85,4 +85,4 @@ cl=$(sed -n 's/^.* run: command line: //p' "$log" | tr -d '\r')
 [ "$(wc -l <<< "$cl")" = 2 ] && [[ $(sed -n 1p <<< "$cl") != *"/updated"* ]] &&
   [[ $(sed -n 2p <<< "$cl") == *" /silent /acceptlicense /i $manifest "*" /updated" ]] ||
   fail "unattended: the command lines of the two runs: $cl"
-pass "unattended: installer $own handed over to $newer, which installed Tidewell 4.2.1; the old run's exit code 0 is the new one's"
+pass "unattended: installer $own handed over to $newer (its command line ending in /updated), which installed Tidewell 4.2.1; the old run's exit code 0 is the new one's"
