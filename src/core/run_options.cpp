@@ -4,6 +4,8 @@
 
 namespace tide {
 
+const wchar_t kUpdatedWord[] = L"/updated";
+
 namespace {
 
 // The "/name=" words a run knows; the proxy words belong to the download
@@ -34,6 +36,8 @@ RunOptions ParseRunOptions(const std::vector<std::wstring>& args) {
             o.silent = true;
         } else if (lower == L"/acceptlicense") {
             o.acceptLicense = true;
+        } else if (lower == kUpdatedWord) {
+            o.updated = true;
         } else if (StartsWith(lower, L"/dir=")) {
             TakeValue(o, o.dir, word, 5);
         } else if (StartsWith(lower, L"/log=")) {

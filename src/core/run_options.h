@@ -1,7 +1,8 @@
 // The words of the command line that shape a run rather than pick its mode:
 // unattended operation ("/silent"), the licence accepted on the command line
-// ("/acceptlicense"), the install directory ("/dir=") and the run log
-// ("/log="); and the outcome of a run with the exit code that reports it.
+// ("/acceptlicense"), the install directory ("/dir="), the run log ("/log=")
+// and the mark of an installer started by a self-update ("/updated"); and
+// the outcome of a run with the exit code that reports it.
 //
 // The words may stand anywhere after the program path and in any letter
 // case; "/dir=" and "/log=" take the rest of their word.
@@ -14,9 +15,15 @@
 
 namespace tide {
 
+// Added by a self-update to the words it passes on to the newer installer.
+extern const wchar_t kUpdatedWord[];  // "/updated"
+
 struct RunOptions {
     bool silent = false;
     bool acceptLicense = false;
+    // Started by an older installer's self-update: this run never updates
+    // itself again, whatever the release announces.
+    bool updated = false;
     std::optional<std::wstring> dir;
     std::optional<std::wstring> log;
     // Set when the words cannot be acted on; why, for the log.

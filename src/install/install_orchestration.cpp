@@ -26,6 +26,7 @@
 #include "platform/message_box.h"
 #include "platform/shell_execute.h"
 #include "system/VariousTests.h"
+#include "system/server_service.h"
 
 namespace tide {
 
@@ -170,7 +171,7 @@ bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
     }
     if (name == L"TOMCAT" || name == L"TOMCATx64") {
         // The old service runs the Tomcat that is about to be replaced.
-        if (IsServiceInstalled()) steps.RemoveServerService(true);
+        if (IsServiceInstalled() || ServiceOfThisInstallation()) steps.RemoveServerService(true);
         return steps.InstallTomcat(sb, name);
     }
     if (name == L"CATALINA_BASE") return steps.ConfigureServerBase(sb);
@@ -406,6 +407,9 @@ bool ConfigureSystem() {
     if (!IsAdministrator()) return true;
     if (IsServiceInstalled()) return true;
     if (ServerRunning()) ControlServer(false);
+    // One an earlier script run created while reporting a failure: the
+    // script would fail again on it.
+    if (ServiceOfThisInstallation()) InstallSteps().RemoveServerService(true);
     return InstallSteps().InstallServerService();
 }
 

@@ -61,8 +61,17 @@ int ComparePart(const std::wstring& a, const std::wstring& b) {
 
 std::optional<uint32_t> gUpdatedInstallerExit;
 
-// Downloads the announced installer and starts it; true once it runs.
-bool StartNewerInstaller() {
+// This run's words for the newer installer, marked as started by an update.
+std::wstring UpdatedInstallerArguments(const std::wstring& commandLine) {
+    std::wstring arguments = CommandLineArguments(commandLine);
+    // A quoted run left open would swallow the mark.
+    if (std::count(arguments.begin(), arguments.end(), L'"') % 2) arguments += L'"';
+    return arguments.empty() ? std::wstring(kUpdatedWord) : arguments + L" " + kUpdatedWord;
+}
+
+// Downloads the announced installer (version newest) and starts it; true
+// once it runs.
+bool StartNewerInstaller(const std::wstring& newest) {
     const std::wstring name = CheckedComponentFileName(L"DOWNLOADER");
     const std::wstring local = TempDirectory() + name;
     TUrlDownloader downloader(AgentName());
@@ -70,9 +79,21 @@ bool StartNewerInstaller() {
     if (!downloader.downloadURL(ManifestValue(L"GENERAL", L"BINARY_BASE") + name, local,
                                 ManifestValue(L"DOWNLOADER", L"FILE_MD5SUM"), ComponentFileSize(L"DOWNLOADER")))
         return false;
+    // A file that is not the announced version (a release whose FILE_VERSION
+    // is ahead of what it serves) would find itself outdated too and update
+    // again, each copy starting the next: only the announced version starts.
+    const std::wstring got = ExeVersionString(local);
+    if (got.empty() || CompareVersions(got, newest) != 0) {
+        platform::ShowMessage(L"The updated installer " + local + L" " +
+                                  (got.empty() ? std::wstring(L"has no version") : L"is version " + got) +
+                                  L", but the release announces version " + newest +
+                                  L".\n\nIt is not started; the installation goes on with this installer.",
+                              L"Notice", platform::MbIcon::Error);
+        return false;
+    }
     platform::ShowMessage(kUpdatedInstallerText, L"Updated Installer");
     auto& env = platform::Env();
-    const std::wstring arguments = CommandLineArguments(env.CommandLine());
+    const std::wstring arguments = UpdatedInstallerArguments(env.CommandLine());
     if (ParseRunOptions(env.Arguments()).silent) {
         // Whoever started this run waits for its exit code: it is the new
         // installer's. (RunAndWaitForExit has said why when it cannot start.)
@@ -114,7 +135,10 @@ bool SelfUpdateAndRegister() {
     gUpdatedInstallerExit.reset();
     const std::wstring self = platform::Env().ExecutablePath();
     const std::wstring newest = ManifestValue(L"DOWNLOADER", L"FILE_VERSION");
-    if (IsNewerInstaller(newest, ExeVersionString(self)) && StartNewerInstaller()) {
+    // An installer an update started is the newest there is: it never
+    // updates again, so no release can chain updates without end.
+    const bool updated = ParseRunOptions(platform::Env().Arguments()).updated;
+    if (!updated && IsNewerInstaller(newest, ExeVersionString(self)) && StartNewerInstaller(newest)) {
         platform::Env().RequestQuit();
         return false;
     }

@@ -30,18 +30,22 @@ bool IsNewerInstaller(const std::wstring& newest, const std::wstring& own);
 // saved; the first manifest lookup of the run (which fetches it).
 //  - A newer installer announced: downloaded to TempDirectory() + its
 //    FILE_NAME from BINARY_BASE with the manifest's size and digest. When
-//    that works, the "Updated Installer" box, the new file is started
-//    through the shell, the application is asked to quit and the result is
-//    false. A failed download (the downloader has said so) or start (said
-//    here) goes on with this installer.
+//    that works and the file's version resource is the announced version,
+//    the "Updated Installer" box, the new file is started through the
+//    shell, the application is asked to quit and the result is false. A
+//    failed download (the downloader has said so), another or no version
+//    in the file, or a failed start (both said here) goes on with this
+//    installer.
+//  - Started by a self-update ("/updated" among the arguments): never
+//    updates, whatever the release announces.
 //  - Running as the installed copy (InstallerCopyPath(), letters in any
 //    case): true, nothing copied or written.
 //  - Otherwise copies itself onto InstallerCopyPath(), replacing it (a
 //    failed copy is shown in a "Notice" box naming the target), and writes
 //    the uninstall entry. When its key cannot be written: the "Notice" box
 //    about administrator rights, the application is asked to quit, false.
-// The new installer gets this run's arguments, so it works on the same
-// release (/i, /u) with the same options. An unattended run (/silent) waits
+// The new installer gets this run's arguments followed by "/updated", so it
+// works on the same release (/i, /u) with the same options. An unattended run (/silent) waits
 // for it instead of leaving it to the shell: see UpdatedInstallerExitCode.
 // A DOWNLOADER FILE_NAME that is not a bare file name throws ManifestError.
 bool SelfUpdateAndRegister();

@@ -130,6 +130,18 @@ bool InstallServerService() {
     return true;
 }
 
+bool ServiceOfThisInstallation() {
+    const std::wstring dir = InstallDirectory();
+    if (dir.empty()) return false;
+    TArchAwareRegistry reg(KEY_READ);
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKeyReadOnly(kServiceKey)) return false;
+    std::wstring program = ServiceProgram(reg.ReadString(L"ImagePath"));
+    reg.CloseKey();
+    if (!program.empty() && program[0] == L'"') program.erase(0, 1);
+    return StartsWith(LowerCase(program), LowerCase(AddTrailingBackslash(dir)));
+}
+
 void RemoveServerService(bool quiet) {
     TArchAwareRegistry reg(KEY_WRITE);
     reg.SetRootKey(HKEY_LOCAL_MACHINE);

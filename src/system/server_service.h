@@ -50,6 +50,12 @@ void PrepareServiceScript(const std::wstring& base, const std::wstring& home);
 // returns false. Throws what PrepareServiceScript throws.
 bool InstallServerService();
 
+// Whether the service "Tidewell" exists (its key) with an ImagePath whose
+// program lies in the install directory, letters in any case. Such a
+// service is this installation's whatever "ServiceInstalled" says: a
+// service script can create it and still end with a failure code.
+bool ServiceOfThisInstallation();
+
 // Deletes the web-server connector's registry key, then runs the program of
 // the service's ImagePath with //DS//Tidewell. On success sets
 // "ServiceInstalled" to "N", recreates the service shortcuts and, unless

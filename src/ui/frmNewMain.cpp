@@ -43,6 +43,12 @@ wchar_t AcceleratorOf(const std::wstring& caption) {
     return 0;
 }
 
+// Controls a person can click or type into.
+bool TakesInput(ControlKind kind) {
+    return kind == ControlKind::Edit || kind == ControlKind::Button || kind == ControlKind::RadioButton ||
+           kind == ControlKind::LinkLabel;
+}
+
 }  // namespace
 
 const std::vector<TControlLayout>& MainWindowLayout() {
@@ -287,14 +293,37 @@ void TfrmNewMainForm::cbCancelClick() {
 void TfrmNewMainForm::cbUninstallClick() {
     SetVisible(idSbStatusBar, true);
     const TUninstallRunner& runner = UninstallRunner();
+    // The uninstaller lets window events run while it works: nothing here
+    // may start meanwhile (a second uninstall, an installation that records
+    // and registers the folder being removed, the countdown's browser on a
+    // server being removed). Every control that takes input is disabled and
+    // both timers stopped; a declined uninstall gets them back as they were.
+    std::map<int, bool> enabled;
+    for (const auto& row : MainWindowLayout())
+        if (TakesInput(row.kind)) enabled[row.id] = State(row.id).enabled;
+    const bool dlTimer = dlTimerOn_, startTimer = startTimerOn_;
+    for (const auto& control : enabled) SetEnabled(control.first, false);
+    SetDownloadTimer(false);
+    SetStartTimer(false);
+    uninstalling_ = true;
     // Without an uninstaller in this build nothing is removed, which the
     // user is told like a declined uninstall.
-    const bool done = runner ? runner(&statusLine_) : false;
+    bool done = false;
+    try {
+        done = runner ? runner(&statusLine_) : false;
+    } catch (...) {
+        uninstalling_ = false;
+        throw;
+    }
+    uninstalling_ = false;
     if (done) {
         platform::Env().RequestQuit();
         CloseWindow();
         return;
     }
+    for (const auto& control : enabled) SetEnabled(control.first, control.second);
+    SetDownloadTimer(dlTimer);
+    SetStartTimer(startTimer);
     SetVisible(idSbStatusBar, true);
     platform::ShowMessage(L"Application was not uninstalled successfully", L"Notice", platform::MbIcon::Information);
 }
@@ -322,6 +351,7 @@ void TfrmNewMainForm::EnablePathControls(bool enabled) {
 }
 
 void TfrmNewMainForm::SetDownloadTimer(bool on) {
+    dlTimerOn_ = on;
     if (on)
         ws_.StartTimer(frame_, idDlTimer, 500);
     else
@@ -329,6 +359,7 @@ void TfrmNewMainForm::SetDownloadTimer(bool on) {
 }
 
 void TfrmNewMainForm::SetStartTimer(bool on) {
+    startTimerOn_ = on;
     if (on)
         ws_.StartTimer(frame_, idTmrStartTomcat, 1000);
     else
@@ -381,6 +412,9 @@ void TfrmNewMainForm::ApplyPostedUpdates() {
 // --- window events (inside the window system's frames) ---
 
 void TfrmNewMainForm::OnClick(int controlId) {
+    // Also a click the window system delivers for a disabled control (the
+    // Escape key presses Cancel).
+    if (uninstalling_) return;
     platform::RunHandler([&] {
         switch (controlId) {
             case idRbAgree:
@@ -428,6 +462,7 @@ bool TfrmNewMainForm::OnAccelerator(wchar_t letter) {
 }
 
 void TfrmNewMainForm::OnTimer(int timerId) {
+    if (uninstalling_) return;  // a tick already on its way when the timer stopped
     platform::RunHandler([&] {
         if (timerId == idDlTimer) dlTimerTimer(*this);
         if (timerId == idTmrStartTomcat) tmrStartTomcatTimer(*this);

@@ -199,6 +199,11 @@ private:
     // The artwork as decoded (scaled copies are made from it per DPI).
     platform::Bitmap artwork_;
     bool haveArtwork_ = false;
+    // The timers as last set, and whether an uninstall is running (its
+    // window events are dropped).
+    bool dlTimerOn_ = false;
+    bool startTimerOn_ = false;
+    bool uninstalling_ = false;
 
     PostedStatusLine statusLine_{*this};
     PostedProgressBar progress_{*this};

@@ -93,7 +93,9 @@ void StopServer() {
 }
 
 void RemoveService() {
-    if (!IsServiceInstalled()) return;
+    // Also a service whose script run was reported as failed: left behind,
+    // it would make every later installation fail to create its own.
+    if (!IsServiceInstalled() && !ServiceOfThisInstallation()) return;
     UninstallStatus(L"Uninstalling Tidewell Service...");
     RemoveServerService(platform::Env().Variable(L"DEBUG").empty());
 }

@@ -781,6 +781,7 @@ TEST_F(OrchestrationTest, ConfigureSystemTable) {
         uint32_t platformId;
         bool admin, serviceInstalled, running;
         W calls;
+        const wchar_t* imagePath = nullptr;  // of a service "Tidewell" that is there
     };
     const Row rows[] = {
         {1, true, false, false, {}},
@@ -788,6 +789,11 @@ TEST_F(OrchestrationTest, ConfigureSystemTable) {
         {2, true, true, false, {}},
         {2, true, false, false, {L"InstallServerService"}},
         {2, true, false, true, {L"SetServerRunning 0", L"InstallServerService"}},
+        // One a script run created while ending with a failure code: the
+        // script would fail on it again.
+        {2, true, false, false, {L"RemoveServerService quiet", L"InstallServerService"},
+         L"\"c:\\apps\\tidewell\\apache-tomcat\\bin\\tomcat7.exe\" //RS//Tidewell"},
+        {2, true, false, false, {L"InstallServerService"}, L"\"C:\\Apps\\Other\\bin\\tomcat7.exe\" //RS//Tidewell"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.platformId << row.admin << row.serviceInstalled << row.running);
@@ -799,6 +805,12 @@ TEST_F(OrchestrationTest, ConfigureSystemTable) {
         t.os.SetVersion(6, 1, row.platformId);
         t.os.SetAdministrator(row.admin);
         if (row.serviceInstalled) WriteSetting(L"ServiceInstalled", L"Y");
+        if (row.imagePath) {
+            TArchAwareRegistry reg(KEY_ALL_ACCESS);
+            reg.SetRootKey(HKEY_LOCAL_MACHINE);
+            ASSERT_TRUE(reg.OpenKey(L"SYSTEM\\CurrentControlSet\\Services\\Tidewell", true));
+            reg.WriteString(L"ImagePath", row.imagePath);
+        }
         t.net.answers = row.running;
         ConfigureSystem();
         EXPECT_EQ(t.j.Entries(), row.calls);

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "base/error.h"
@@ -341,6 +342,50 @@ TEST_F(MainWindowTest, UninstallDeclinedOrDoneAsTheUninstallerSays) {
     EXPECT_EQ(m.BoxesCaptioned(L"Notice"), 1);
     EXPECT_TRUE(f.Closed());
     EXPECT_TRUE(m.env.QuitRequested());
+}
+
+// The uninstaller lets window events run while it works: meanwhile no
+// control acts and no timer ticks (a second uninstall, an installation, the
+// countdown's browser); a decline gives the window back as it was.
+TEST_F(MainWindowTest, WhileTheUninstallRunsTheWindowTakesNoInputAndItsTimersStop) {
+    SaveInstallDirectory(L"C:\\Apps\\Tidewell");
+    TfrmNewMainForm f;
+    f.Show();
+    ws.Click(f.Frame(), idRbAgree);
+    f.SetDownloadTimer(true);
+    f.SetStartTimer(true);  // as in the countdown
+    f.tomcatStartDelay = 1;
+    auto& events = static_cast<platform::WindowEvents&>(*ws.Frame(f.Frame()).events);
+    const int inputs[] = {idEdtInstallPath, idCmdGetDir, idRbAgree,   idCbViewLicense, idRbDisagree,
+                          idLabel3,         idCbInstall, idCbUninstall, idCbCancel};
+    std::map<int, bool> before;
+    for (int id : inputs) before[id] = C(f, id).layout.enabled;
+    const std::map<int, int> timers = ws.Frame(f.Frame()).timers;
+    ASSERT_EQ(timers.size(), 2u);
+    int runs = 0;
+    SetUninstallRunner([&](platform::StatusLine*) {
+        if (++runs > 1) return false;  // nested
+        for (int id : inputs) {
+            EXPECT_FALSE(C(f, id).layout.enabled) << id;
+            ws.Click(f.Frame(), id);
+        }
+        EXPECT_TRUE(ws.Frame(f.Frame()).timers.empty());
+        // Delivered whatever the controls' state: Escape presses Cancel; a
+        // tick can be on its way when its timer stops.
+        events.OnClick(idCbCancel);
+        events.OnClick(idCbUninstall);
+        events.OnTimer(idTmrStartTomcat);
+        events.OnTimer(idDlTimer);
+        return false;  // declined
+    });
+    ws.Click(f.Frame(), idCbUninstall);
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(f.Closed());
+    EXPECT_TRUE(shell.Calls().empty());  // no browser, no licence page
+    EXPECT_EQ(f.tomcatStartDelay, 1);
+    EXPECT_EQ(m.BoxesCaptioned(L"Notice"), 1);  // the decline's only
+    for (int id : inputs) EXPECT_EQ(C(f, id).layout.enabled, before[id]) << id;
+    EXPECT_EQ(ws.Frame(f.Frame()).timers, timers);
 }
 
 TEST_F(MainWindowTest, StatusAndProgressFromAnotherThreadArriveThroughTheWindowThread) {

@@ -22,6 +22,7 @@ const wchar_t kUrl[] = L"http://127.0.0.1:9/downloader.ini";
 const wchar_t kNewUrl[] = L"http://127.0.0.1:9/bin/Tidestart-1.5.10.exe";
 const std::wstring kSelf = L"C:\\Downloads\\Tidestart.exe";
 const std::wstring kTemp = L"C:\\Users\\admin\\AppData\\Local\\Temp\\";
+const std::wstring kNewFile = kTemp + L"Tidestart-1.5.10.exe";
 const std::wstring kEntry64 = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidewell";
 const std::wstring kEntry32 = L"HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tidewell";
 const std::string kNewInstaller = tide::testing::Pattern(3000, 'n');
@@ -57,6 +58,7 @@ struct SelfUpdateTest : ::testing::Test {
         m.MakeDirs(kTemp.substr(0, kTemp.size() - 1));
         m.WriteFile(kSelf, "this installer");
         OwnVersion(1, 5, 2, 409);
+        versions.Set(kNewFile, {1 << 16 | 5, 10 << 16});  // the announced version
         SaveInstallDirectory(L"C:\\Apps\\Cal\\");
         Announce("1.5.10.0", Md5Hex(kNewInstaller));
         m.http.Serve(kNewUrl, kNewInstaller);
@@ -113,7 +115,7 @@ TEST_F(SelfUpdateTest, NewerInstallerIsDownloadedToTempCheckedAndStarted) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].verb, L"open");
     EXPECT_EQ(calls[0].file, kTemp + L"Tidestart-1.5.10.exe");
-    EXPECT_EQ(calls[0].parameters, std::wstring(L"/i ") + kUrl);  // the same release
+    EXPECT_EQ(calls[0].parameters, std::wstring(L"/i ") + kUrl + L" /updated");  // the same release, marked
     EXPECT_FALSE(calls[0].directory.has_value());
     EXPECT_EQ(calls[0].show, platform::kSwShowNormal);
     EXPECT_TRUE(m.env.QuitRequested());
@@ -133,7 +135,7 @@ TEST_F(SelfUpdateTest, UnattendedRunWaitsForTheNewInstallerAndTakesItsExitCode) 
     ASSERT_EQ(procs.Starts().size(), 1u);
     const std::wstring exe = kTemp + L"Tidestart-1.5.10.exe";
     EXPECT_EQ(procs.Starts()[0].commandLine.value_or(L""),
-              L"\"" + exe + L"\" /SILENT /acceptlicense /i " + kUrl + L" /dir=C:\\Apps\\Cal\\");
+              L"\"" + exe + L"\" /SILENT /acceptlicense /i " + kUrl + L" /dir=C:\\Apps\\Cal\\ /updated");
     // In this run's current directory: an empty one fails the start (267).
     EXPECT_FALSE(procs.Starts()[0].workDir.has_value());
     EXPECT_EQ(UpdatedInstallerExitCode(), std::optional<uint32_t>(5));
@@ -179,6 +181,63 @@ TEST_F(SelfUpdateTest, AnUpdateThatCannotRunGoesOnWithThisInstaller) {
         ExpectRegistered();
     }
     EXPECT_NE(m.boxes.Shown().back().text.find(kTemp + L"Tidestart-1.5.10.exe"), std::wstring::npos);
+}
+
+// A file that is not the announced version would find itself outdated and
+// start the next copy of itself for ever: only the announced one starts.
+TEST_F(SelfUpdateTest, OnlyTheAnnouncedVersionIsStarted) {
+    struct Row { const char* announced; std::optional<platform::FixedFileVersion> file; bool starts; };
+    const Row rows[] = {
+        {"1.5.10.0", platform::FixedFileVersion{1 << 16 | 5, 2 << 16 | 409}, false},  // below FILE_VERSION
+        {"1.5.10.0", std::nullopt, false},                                           // no version resource
+        {"1,5,10,0", platform::FixedFileVersion{1 << 16 | 5, 10 << 16}, false},      // commas
+        {"1.5.10", platform::FixedFileVersion{1 << 16 | 5, 10 << 16}, true},         // 1.5.10 is 1.5.10.0
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.announced);
+        platform::fake::FakeVersionInfo v;
+        v.Set(kSelf, {1 << 16 | 5, 2 << 16 | 409});
+        if (r.file) v.Set(kNewFile, *r.file);
+        platform::ScopedPort<platform::VersionInfo> port{v};
+        ResetManifestFetchedForTest();
+        m.boxes.Clear();
+        const size_t before = shell.Calls().size();
+        Announce(r.announced, Md5Hex(kNewInstaller));
+        EXPECT_EQ(SelfUpdateAndRegister(), !r.starts);
+        EXPECT_EQ(shell.Calls().size() - before, r.starts ? 1u : 0u);
+        auto boxes = m.boxes.Shown();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, r.starts ? L"Updated Installer" : L"Notice");
+        if (r.starts) continue;
+        EXPECT_EQ(boxes[0].icon, platform::MbIcon::Error);
+        EXPECT_NE(boxes[0].text.find(kNewFile), std::wstring::npos) << boxes[0].text;
+        EXPECT_NE(boxes[0].text.find(L"announces version " + Utf8ToWide(r.announced)), std::wstring::npos)
+            << boxes[0].text;
+        ExpectRegistered();
+    }
+}
+
+// A quoted run this run's command line leaves open is closed, or it would
+// take the mark into its argument.
+TEST_F(SelfUpdateTest, TheMarkIsAWordOfItsOwnAfterAnOpenQuote) {
+    m.env.SetCommandLine(kSelf + L" /i \"" + kUrl);
+    EXPECT_FALSE(SelfUpdateAndRegister());
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(shell.Calls()[0].parameters, L"/i \"" + std::wstring(kUrl) + L"\" /updated");
+}
+
+TEST_F(SelfUpdateTest, AnInstallerStartedByAnUpdateNeverUpdatesAgain) {
+    for (auto args : {std::vector<std::wstring>{L"/i", kUrl, L"/updated"},
+                      std::vector<std::wstring>{L"/silent", L"/acceptlicense", L"/i", kUrl, L"/UPDATED"}}) {
+        SCOPED_TRACE(args.front());
+        ResetManifestFetchedForTest();
+        m.Args(args);
+        EXPECT_TRUE(SelfUpdateAndRegister());
+        EXPECT_EQ(m.CountFor(kNewUrl), 0);
+        EXPECT_TRUE(shell.Calls().empty());
+        EXPECT_TRUE(m.boxes.Shown().empty());
+        ExpectRegistered();
+    }
 }
 
 TEST_F(SelfUpdateTest, EntryHoldsTwelveValuesInOrderInTheNativeView) {

@@ -55,6 +55,26 @@ TEST(Unattended, ParsesItsWordsAnywhereInAnyCase) {
     }
 }
 
+// The mark a self-update gives the installer it starts, which is often an
+// unattended one.
+TEST(Unattended, TakesTheSelfUpdateMark) {
+    const struct {
+        std::vector<std::wstring> args;
+        bool updated, bad;
+    } kCases[] = {
+        {{L"T.exe", L"/silent", L"/acceptlicense", L"/i", L"http://h/d.ini", L"/updated"}, true, false},
+        {{L"T.exe", L"/UPDATED", L"/Silent"}, true, false},
+        {{L"T.exe", L"/i", L"http://h/d.ini", L"/updated"}, true, false},
+        {{L"T.exe", L"/silent", L"/acceptlicense"}, false, false},
+        {{L"T.exe", L"/silent", L"/updated=yes"}, false, true},
+    };
+    for (const auto& c : kCases) {
+        const RunOptions o = ParseRunOptions(c.args);
+        EXPECT_EQ(o.updated, c.updated) << c.args.back();
+        EXPECT_EQ(o.bad, c.bad) << c.args.back() << " " << o.badReason;
+    }
+}
+
 TEST(Unattended, MasksTheProxyPasswordOnly) {
     const struct {
         const wchar_t* line;

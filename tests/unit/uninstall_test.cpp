@@ -105,6 +105,35 @@ TEST_F(UninstallTest, FromInsideTheDirectoryStepsInOrderThenTheCopy) {
     EXPECT_FALSE(Exists(kFolder));
 }
 
+// A service the script created while ending with a failure code has
+// "ServiceInstalled" "N": still this installation's when its program lies
+// in the install directory, and removed with it.
+TEST_F(UninstallTest, RemovesTheServiceWhoseProgramLiesInTheInstallation) {
+    struct Row { const wchar_t* setting; const wchar_t* imagePath; bool removed; };
+    const Row rows[] = {
+        {L"N", nullptr, false},  // no service key
+        {L"N", L"\"C:\\Apps\\Tidewell\\apache-tomcat\\bin\\tomcat7.exe\" //RS//Tidewell", true},
+        {L"", L"\"c:\\apps\\TIDEWELL\\apache-tomcat\\bin\\tomcat7.exe\" //RS//Tidewell", true},
+        {L"N", L"C:\\Apps\\Tidewell\\apache-tomcat\\bin\\tomcat7.exe //RS//Tidewell", true},
+        {L"N", L"\"C:\\Apps\\Tidewell2\\bin\\tomcat7.exe\" //RS//Tidewell", false},  // another installation's
+        {L"N", L"\"C:\\Other\\tomcat7.exe\" //RS//Tidewell", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.imagePath ? r.imagePath : L"no key");
+        m.MakeDirs(kApp);
+        m.WriteFile(std::wstring(kApp) + L"downloader.ini", "[TW]\r\nFILE_VERSION=4.2.1\r\n");
+        SaveInstallDirectory(kApp);
+        WriteSetting(L"ServiceInstalled", r.setting);
+        if (r.imagePath) PutMachineString(L"SYSTEM\\CurrentControlSet\\Services\\Tidewell", L"ImagePath", r.imagePath);
+        const size_t before = procs.Starts().size();
+        EXPECT_TRUE(RunUninstall(nullptr));
+        size_t ds = 0;
+        for (size_t i = before; i < procs.Starts().size(); ++i)
+            ds += procs.Starts()[i].commandLine.value_or(L"").find(L" //DS//Tidewell") != std::wstring::npos;
+        EXPECT_EQ(ds, r.removed ? 1u : 0u);
+    }
+}
+
 TEST_F(UninstallTest, FromTheWindowNeverFetchesTheManifest) {
     m.Args({});  // the installer mode: the run has fetched nothing
     ResetManifestFetchedForTest();

@@ -4,8 +4,8 @@
 # Tidestart_next.exe, with a higher version. Install in the running
 # installer's window fetches it into the temporary folder under the running
 # one's agent name, says "Updated Installer", starts it and ends with 0; the
-# new one comes up with the old one's arguments (the same manifest), does not
-# update again, and an installation from its window takes this prefix's
+# new one comes up with the old one's arguments (the same manifest) and
+# "/updated", does not update again, and an installation from its window takes this prefix's
 # 64-bit road (e2e_road) with every request under its own agent name, its
 # copy in the install directory and the uninstall entry naming that copy.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
@@ -80,4 +80,9 @@ for l in 'message: "Updated Installer": An updated version of the installer was 
 done
 cmp -s "$next" "$E2E_INST/Tidestart.EXE" && [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" = 4.2.1 ] ||
   fail "unattended: not installed by the new installer: $(tail -n 8 "$log")"
-pass "unattended: installer $own handed over to $newer, which installed Tidewell 4.2.1; the old run's exit code 0 is the new one's"
+# Two runs in the log: the old one as started, the new one with its words and the mark.
+cl=$(sed -n 's/^.* run: command line: //p' "$log" | tr -d '\r')
+[ "$(wc -l <<< "$cl")" = 2 ] && [[ $(sed -n 1p <<< "$cl") != *"/updated"* ]] &&
+  [[ $(sed -n 2p <<< "$cl") == *" /silent /acceptlicense /i $manifest "*" /updated" ]] ||
+  fail "unattended: the command lines of the two runs: $cl"
+pass "unattended: installer $own handed over to $newer (its command line ending in /updated), which installed Tidewell 4.2.1; the old run's exit code 0 is the new one's"

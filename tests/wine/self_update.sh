@@ -12,7 +12,9 @@
 # entry holds twelve values in order in the 64-bit view and is not in the
 # 32-bit one (the i686 build must ask for the 64-bit view); the installed copy
 # started in another letter case copies and writes nothing; a copy that
-# fails is shown and the entry still written.
+# fails is shown and the entry still written. The new program gets the old
+# one's arguments and "/updated"; a served file that is not the announced
+# version is not started ("Notice") and the old one goes on.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 product_build
 exe=$PRODUCT_DIR/self_update_test.exe
@@ -97,15 +99,17 @@ echo "$started"
 grep -q "^Started|version $newer|" <<< "$started" || fail "newer: the new program's own box: $started"
 grep -qxF "started: ${temp}Tidestart-next.exe version $newer" <(tr -d '\r' < "$TEST_TMP/out.txt") \
   || fail "the started program: $(cat "$TEST_TMP/out.txt")"
-grep -qF "arguments: run /i $NGINX_URL/newer.ini " <(tr -d '\r' < "$TEST_TMP/out.txt") \
-  || fail "the new program did not get the old one's arguments: $(cat "$TEST_TMP/out.txt")"
+# The old one's arguments, then once the mark that keeps it from updating again.
+args=$(sed -n 's/^arguments: //p' <(tr -d '\r' < "$TEST_TMP/out.txt"))
+[[ $args == "run /i $NGINX_URL/newer.ini "*" /updated" && $args != *"/updated"*"/updated"* ]] \
+  || fail "the new program did not get the old one's arguments and /updated: $(cat "$TEST_TMP/out.txt")"
 [ "$(installer_gets)" = 1 ] || fail "installer requests: $(cat "$NGINX_ACCESS_LOG")"
 grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" | grep -qF "ua=\"Tidewell Downloader V $own\"" \
   || fail "agent name: $(cat "$NGINX_ACCESS_LOG")"
 [ "$(md5sum < "$got" | cut -d' ' -f1)" = "$md5" ] || fail "the file in the temporary folder ($got) is not the served one"
 [ ! -e "$inst/Tidestart.EXE" ] || fail "an update copied the old installer into the install directory"
 no_entry "an update" 64 32
-pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started with the old one's arguments, the old one ended"
+pass "newer $newer over $own: fetched into $temp (MD5 $md5), 'Updated Installer', the new program started with the old one's arguments and /updated, the old one ended"
 rm -f "$got"
 
 # 2. The same version: nothing fetched; copied and registered, twelve
@@ -165,6 +169,24 @@ grep -qi '^Notice|It looks like the file you downloaded was corrupted during the
 has "$out" 'result=true' "digest mismatch"
 cmp -s "$next" "$inst/Tidestart.EXE" || fail "after a failed update the running installer was not copied"
 pass "running $newer, announced $newer_text_before: fetched, digest mismatch shown, this installer went on"
+
+# 4b. The same with the right digest: the served file is $newer, not the
+#     announced $newer_text_before, so it is not started (it would find
+#     itself outdated and update again); a "Notice" box names both versions
+#     and this installer goes on.
+manifest mismatch "$newer_text_before" "$md5"
+run "$next" mismatch "$dir"
+[ "$(installer_gets)" = 3 ] || fail "the mismatching installer was not fetched: $(cat "$NGINX_ACCESS_LOG")"
+grep -qF "Notice|The updated installer ${temp}Tidestart-next.exe is version $newer, but the release announces version $newer_text_before.\n\nIt is not started; the installation goes on with this installer.|" <<< "$boxes" \
+  || fail "version mismatch box: $boxes"
+! grep -q '^Updated Installer|' <<< "$boxes" || fail "version mismatch: 'Updated Installer' shown: $boxes"
+! grep -q '^Started|' <<< "$boxes" || fail "version mismatch: the file was started: $boxes"
+has "$out" 'result=true' "version mismatch"
+has "$out" 'quit=no' "version mismatch"
+! grep -q '^started: ' <<< "$out" || fail "version mismatch: the file was started: $out"
+cmp -s "$next" "$inst/Tidestart.EXE" || fail "after a version mismatch the running installer was not copied"
+rm -f "$got"
+pass "running $newer, announced $newer_text_before, served $newer: not started, 'Notice' names both versions, this installer went on"
 
 # 5. The installed copy, with the install directory recorded in other
 #    letters: no copy, no entry.
