@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "base/text.h"
 #include "core/InstallInfo.h"
 #include "core/layout.h"
@@ -100,9 +101,23 @@ bool InstallApplication(TStatusBar* sb) {
     const std::wstring arch = GetInstallInfo().DestinationArchString();
     CreateDirectoryTree(AttachmentDir());
     WriteAppConfiguration();
+    // Tomcat is pointed at the new folder only once its data is there: until
+    // then the context names the previous version, which goes on serving.
+    const std::wstring previous = ReadSetting(L"Version"), version = ManifestValue(L"TW", L"FILE_VERSION");
+    bool migrated = false;
+    try {
+        migrated = RunUpgradeMigration();
+    } catch (const IoError& e) {
+        throw IoError(e.Message() + L"\n\n" + UpgradeNotDoneText(previous, version));
+    } catch (const Error& e) {
+        throw Error(e.Message() + L"\n\n" + UpgradeNotDoneText(previous, version));
+    }
+    if (!migrated) {  // the migration has said why
+        Show(sb, L"Install of Tidewell Failed.");
+        return false;
+    }
     WriteContextFile();
-    RunUpgradeMigration();
-    WriteSetting(L"Version", ManifestValue(L"TW", L"FILE_VERSION"));
+    WriteSetting(L"Version", version);
     WriteSetting(L"Arch", arch);
     Show(sb, L"Installation of Tidewell Completed");
     return true;

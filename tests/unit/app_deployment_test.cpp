@@ -179,6 +179,49 @@ TEST_F(DeploymentTest, TheArchiveNeverReplacesTheDataOrConfigurationOfTheFolderI
     }
 }
 
+// Until its data is migrated the new version is not put into service: the
+// context keeps pointing at the previous version's folder, which is still
+// the recorded one, and one notice (the step's box, or the text of the
+// error it raises, which the installation shows) says so.
+TEST_F(DeploymentTest, AFailedMigrationLeavesThePreviousVersionServing) {
+    const std::string context = "<Context docBase=\"C:\\\\Cal\\\\tidewell-3.3.0\" reloadable=\"false\">\r\n</Context>\r\n";
+    struct Row { const char* name; uint32_t startError, exitCode; bool templateMissing; };
+    const Row rows[] = {
+        {"the script fails", 0, 1, false},
+        {"the script cannot be started", 2, 0, false},
+        {"the script template is missing", 0, 0, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ResetInstallInfoForTest();
+        WriteSetting(L"Version", L"3.3.0");
+        WriteSetting(L"Arch", L"x86");
+        m.WriteFile(std::wstring(kLocalhost) + L"calendar.xml", context);
+        Unpacked();
+        if (r.templateMissing) platform::Files().RemoveFile(New(L"WEB-INF\\sql\\winupdate.bat"));
+        procs.Queue({});  // the unzip tool
+        procs.Queue({r.startError, {}, r.exitCode, 0});
+
+        std::wstring said;
+        try {
+            EXPECT_FALSE(InstallApplication(&sb));
+        } catch (const Error& e) {
+            said = e.Message();
+        }
+        const auto boxes = m.boxes.Take();
+        if (said.empty()) {
+            ASSERT_EQ(boxes.size(), 1u);
+            said = boxes[0].text;
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+        EXPECT_NE(said.find(L"The server goes on serving version 3.3.0"), std::wstring::npos) << said;
+        EXPECT_EQ(m.ReadFile(std::wstring(kLocalhost) + L"calendar.xml"), context);
+        EXPECT_EQ(ReadSetting(L"Version"), L"3.3.0");
+        EXPECT_EQ(ReadSetting(L"Arch"), L"x86");
+    }
+}
+
 TEST_F(DeploymentTest, NothingIsConfiguredWhenUnpackingFails) {
     WriteSetting(L"Version", L"3.3.0");
     WriteSetting(L"Arch", L"x86");

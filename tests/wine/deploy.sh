@@ -159,14 +159,14 @@ boxes=$(wine_run 180 "$W64/robot.exe" run --timeout 120 -- "$(winpath "$exe")" /
   migrate "$C" version=3.1.0 arch=x64 fail=run340.bat boxes=real "out=$(winpath "$TEST_TMP/c.out")" | tr -d '\r')
 echo "$boxes"
 S="$C\\tidewell-3.4.1\\WEB-INF\\sql"
-want_box="Notice|The upgrade script $S\\winupdate.bat ended with exit code 1.\\n\\nThe calendar data of version 3.1.0 may not have been carried over to version 3.4.1. Version 3.1.0 and its data are still in $C\\tidewell-3.1.0.\\n\\nOnce the cause is mended, run winupdate.bat again from a command prompt in $S.|error"
+want_box="Notice|The upgrade script $S\\winupdate.bat ended with exit code 1.\\n\\nThe calendar data of version 3.1.0 was not carried over to version 3.4.1. Version 3.1.0 and its data are still in $C\\tidewell-3.1.0.\\n\\nThe server goes on serving version 3.1.0, which stays the installed version. Once the cause is mended, run the installation again.|error"
 [ "$(echo "$boxes" | grep -v '^window|' | head -n 1)" = "$want_box" ] || fail "box: expected
 $want_box
 calls: $(cat "$c/java.args" 2>/dev/null)"
 [ "$(echo "$boxes" | tail -n 1)" = "exit|0" ] || fail "the program did not go on after the box"
-grep -qx migrated=1 "$TEST_TMP/c.out" || fail "RunUpgradeMigration did not return: $(cat "$TEST_TMP/c.out")"
+grep -qx migrated=0 "$TEST_TMP/c.out" || fail "RunUpgradeMigration did not return false: $(cat "$TEST_TMP/c.out")"
 printf '%s\n' "run320.bat \"$C\\apache-tomcat-standin\" MYSQL" "run330.bat \"$C\\apache-tomcat-standin\" MYSQL" \
   "run340.bat \"$C\\apache-tomcat-standin\" MYSQL" > "$TEST_TMP/calls.want"
 same "$TEST_TMP/calls.want" <(tr -d '\r' < "$c/java.args") "the calls up to the failing one"
 same "$TEST_TMP/c.before" <(snapshot "$c/tidewell-3.1.0") "the 3.1.0 folder changed"
-pass "run340.bat exits 1: cmd.exe ends with 1 before java.exe, one Notice box (error icon) names winupdate.bat and exit code 1; the migration returns; 3.1.0 untouched"
+pass "run340.bat exits 1: cmd.exe ends with 1 before java.exe, one Notice box (error icon) names winupdate.bat and exit code 1 and that 3.1.0 goes on serving; the migration returns false; 3.1.0 untouched"
