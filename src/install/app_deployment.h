@@ -18,15 +18,18 @@ namespace tide {
 using TStatusBar = platform::StatusLine;
 
 // Shows "Installing Tidewell", unpacks install directory + FILE_NAME of
-// [TW] into the install directory (the tool's output in sb) and, when that
-// worked: creates UploadedAttachments, WriteAppConfiguration,
-// WriteContextFile, RunUpgradeMigration, and only then stores "Version"
-// (FILE_VERSION of [TW]) and "Arch" (the installation record's destination),
-// which the steps before must still see as they were; shows "Installation
-// of Tidewell Completed" and returns true. When unpacking fails: shows
-// "Install of Tidewell Failed." and returns false, nothing else done. A file
-// error of a sub-step propagates (IoError) and leaves the settings as they
-// were.
+// [TW] into the install directory (the tool's output in sb; a folder in use
+// gets the archive unpacked aside and keeps its data and configuration)
+// and, when that worked: creates UploadedAttachments,
+// WriteAppConfiguration, RunUpgradeMigration, and only once the data is
+// migrated WriteContextFile and then "Version" (FILE_VERSION of [TW]) and
+// "Arch" (the installation record's destination), which the steps before
+// must still see as they were; shows "Installation of Tidewell Completed"
+// and returns true. When unpacking or the migration fails: shows "Install
+// of Tidewell Failed." and returns false; the context and the settings stay
+// as they were, so the previous version goes on serving. A file error of a
+// sub-step propagates (IoError) and leaves the context and the settings as
+// they were; one of the migration says so in its text.
 bool InstallApplication(TStatusBar* sb);
 
 // WEB-INF\configuration.properties of the versioned folder: the previous

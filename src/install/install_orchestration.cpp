@@ -25,6 +25,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/shell_execute.h"
+#include "system/CommandRunner.h"
 #include "system/VariousTests.h"
 #include "system/server_service.h"
 
@@ -132,21 +133,32 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
 // install directory recorded before it, and the manifest copy the
 // installation was made with (the uninstaller finds the application's
 // folder by its version).
-bool RefusedAsOlder(TInstallWindow& w, const std::wstring& recordedDir) {
+// What the click changed before an upgrade is refused, put back: the
+// install directory recorded before it and the manifest copy the
+// installation was made with.
+struct BeforeTheClick {
+    std::wstring recordedDir;
+    std::optional<std::string> manifest;
+
+    void PutBack() const {
+        const std::wstring path = ManifestLocalPath();
+        if (manifest) {
+            auto f = platform::Files().Open(path, platform::OpenMode::CreateAlways, platform::Share::None);
+            if (f) f->Write(manifest->data(), manifest->size());
+        } else {
+            platform::Files().RemoveFile(path);
+        }
+        if (!recordedDir.empty() && InstallDirectory() != recordedDir) SaveInstallDirectory(recordedDir);
+    }
+};
+
+bool RefusedAsOlder(TInstallWindow& w, const BeforeTheClick& before) {
     if (ReadSetting(L"Version").empty()) return false;  // nothing installed
-    const std::wstring manifest = ManifestLocalPath();
-    const std::optional<std::string> installedManifest = ReadWholeFile(manifest);
     const TInstallInfo& info = GetInstallInfo();  // fetches the release's manifest
     const std::wstring installed = info.CurrentVersion(), offered = info.DestinationVersion();
     if (offered.empty() || CompareAppVersions(offered, installed) >= 0) return false;
 
-    if (installedManifest) {
-        auto f = platform::Files().Open(manifest, platform::OpenMode::CreateAlways, platform::Share::None);
-        if (f) f->Write(installedManifest->data(), installedManifest->size());
-    } else {
-        platform::Files().RemoveFile(manifest);
-    }
-    if (!recordedDir.empty() && InstallDirectory() != recordedDir) SaveInstallDirectory(recordedDir);
+    before.PutBack();
     platform::ShowMessage(L"This release holds Tidewell version " + offered +
                               L", which is older than the installed version " + installed +
                               L".\n\nAn older version is not installed over a newer one: the calendar data of "
@@ -157,6 +169,33 @@ bool RefusedAsOlder(TInstallWindow& w, const std::wstring& recordedDir) {
     // would report).
     RecordFailure(w, Outcome::DownloadFailed,
                   L"release " + offered + L" is older than the installed version " + installed);
+    w.EnableUninstallButton(true);
+    return true;
+}
+
+// An installation from before the versioned folders serves its application
+// from TCBase\webapps\calendar. Its server holds the application's jars
+// open, so it is stopped before the folder is renamed. A folder that still
+// cannot be renamed stops the upgrade before anything is registered or
+// fetched: what the click changed is put back and the server started again.
+bool OldWebAppStaysInPlace(TInstallWindow& w, const BeforeTheClick& before) {
+    const std::wstring old = OldLayoutAppDir();
+    if (!platform::Files().DirectoryExists(old)) return false;
+    const bool stopped = ControlServer(false);
+    if (MoveAsideOldWebApp()) return false;
+
+    const uint32_t error = platform::Files().LastError();
+    const std::wstring target = InstalledVersionDir(ReadSetting(L"Version"));
+    before.PutBack();
+    if (stopped) InstallSteps().SetServerRunning(true);
+    platform::ShowMessage(L"The web application in " + old + L" could not be moved to " + target + L": " +
+                              SystemErrorText(error) +
+                              L"\n\nA program may still be using its files, or " + target +
+                              L" exists already. Nothing has been changed; the installed version " +
+                              ReadSetting(L"Version") +
+                              L" stays as it was. Once the folder can be moved, run the installation again.",
+                          L"Notice", MbIcon::Error);
+    RecordFailure(w, Outcome::StepFailed, L"moving " + old + L" aside");
     w.EnableUninstallButton(true);
     return true;
 }
@@ -200,13 +239,16 @@ void cbInstallClick(TInstallWindow& w) {
     w.EnableInstallButton(false);
     w.EnableUninstallButton(false);
     w.EnablePathControls(false);
-    const std::wstring recordedDir = InstallDirectory();
+    BeforeTheClick before;
+    before.recordedDir = InstallDirectory();
     SaveInstallDirectory(path);
+    before.manifest = ReadWholeFile(ManifestLocalPath());
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).
     TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);
     LogEntry(L"step", L"install directory " + InstallDirectory() + L" created and recorded");
-    if (RefusedAsOlder(w, recordedDir)) return;
+    if (RefusedAsOlder(w, before)) return;
+    if (OldWebAppStaysInPlace(w, before)) return;
 
     if (!InstallSteps().SelfUpdateAndRegister()) {  // the program is ending
         if (const auto code = UpdatedInstallerExitCode()) {
@@ -220,7 +262,6 @@ void cbInstallClick(TInstallWindow& w) {
         RecordFailure(w, Outcome::StepFailed, L"the installer was not registered (or hands over to a newer one)");
         return;
     }
-    MoveAsideOldWebApp();
 
     w.ShowInstallProgress();
     w.SetStage(InstallStage::Analyzing);
@@ -257,10 +298,10 @@ std::vector<std::wstring> BuildComponentList() {
     return list;
 }
 
-void MoveAsideOldWebApp() {
+bool MoveAsideOldWebApp() {
     const std::wstring old = OldLayoutAppDir();
-    if (platform::Files().DirectoryExists(old))
-        platform::Files().Move(old, InstalledVersionDir(ReadSetting(L"Version")));
+    if (!platform::Files().DirectoryExists(old)) return true;
+    return platform::Files().Move(old, InstalledVersionDir(ReadSetting(L"Version")));
 }
 
 void StartComponentDownload(TInstallWindow& w, const std::vector<std::wstring>& components) {

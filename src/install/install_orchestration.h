@@ -1,7 +1,9 @@
 // One installation or upgrade, from the Install click to the calendar in the
 // browser: the install directory is checked, created and recorded, a
 // release older than the installed application is refused with nothing
-// changed, the installer updates and registers itself, the components this machine needs
+// changed, an old-layout web application is moved aside once its server is
+// stopped (or the upgrade is refused, nothing changed, when it cannot be),
+// the installer updates and registers itself, the components this machine needs
 // download on their own thread while dlTimer polls, then each one that
 // arrived is installed, the server becomes a service, starts, gets its
 // shortcuts, the uninstall entry gets the install directory's size, and
@@ -44,8 +46,11 @@ constexpr int32_t kTomcatStartDelay = 15;
 std::vector<std::wstring> BuildComponentList();
 
 // Renames TCBase\webapps\calendar of an installation from before the
-// versioned folders to tidewell-<Version>; a failed rename is ignored.
-void MoveAsideOldWebApp();
+// versioned folders to tidewell-<Version>. False when that folder is still
+// there (the rename failed: Files().LastError() tells why); shows nothing.
+// The Install click stops the installation's server first and stops the
+// upgrade with a "Notice" when the folder stays.
+bool MoveAsideOldWebApp();
 
 // Stops a running server, starts the download of the components into the
 // window's oComponentDL with the agent name, Alt_Path (the installer's own

@@ -29,15 +29,9 @@ std::wstring DerbyConnectLine(const std::wstring& newDir) {
            EscapePropertyValue(ToForwardSlashes(newDir + L"WEB-INF\\sql\\DERBY\\calendardb"));
 }
 
-void ReportFailedScript(const std::wstring& script, uint32_t exitCode, const std::wstring& oldVersion,
-                        const std::wstring& newVersion, const std::wstring& sqlDir) {
-    platform::ShowMessage(L"The upgrade script " + script + L" ended with exit code " + IntToStr(exitCode) +
-                              L".\n\nThe calendar data of version " + oldVersion +
-                              L" may not have been carried over to version " + newVersion + L". Version " +
-                              oldVersion + L" and its data are still in " + InstalledVersionDir(oldVersion) +
-                              L".\n\nOnce the cause is mended, run winupdate.bat again from a command prompt in " +
-                              sqlDir + L".",
-                          L"Notice", platform::MbIcon::Error);
+void ReportFailedScript(const std::wstring& what, platform::MbIcon icon, const std::wstring& oldVersion,
+                        const std::wstring& newVersion) {
+    platform::ShowMessage(what + L"\n\n" + UpgradeNotDoneText(oldVersion, newVersion), L"Notice", icon);
 }
 
 }  // namespace
@@ -117,10 +111,17 @@ std::wstring EscapePropertyValue(const std::wstring& text) {
     return out;
 }
 
-void RunUpgradeMigration() {
+std::wstring UpgradeNotDoneText(const std::wstring& oldVersion, const std::wstring& newVersion) {
+    return L"The calendar data of version " + oldVersion + L" was not carried over to version " + newVersion +
+           L". Version " + oldVersion + L" and its data are still in " + InstalledVersionDir(oldVersion) +
+           L".\n\nThe server goes on serving version " + oldVersion +
+           L", which stays the installed version. Once the cause is mended, run the installation again.";
+}
+
+bool RunUpgradeMigration() {
     const std::wstring oldVersion = ReadSetting(L"Version");
     const std::wstring newVersion = ManifestValue(L"TW", L"FILE_VERSION");
-    if (oldVersion.empty() || oldVersion == newVersion) return;
+    if (oldVersion.empty() || oldVersion == newVersion) return true;
     const int oldMajor = MajorVersion(oldVersion), oldMinor = MinorVersion(oldVersion);
     const std::wstring interpreter = CommandInterpreterPath();
 
@@ -191,8 +192,21 @@ void RunUpgradeMigration() {
         L"java -cp %JARPATH%;..\\classes com.quorvanlabs.tidewell.support.update.WinUpdate \"%OLDINST%\" \"%NEWINST%\"");
     WriteTextLines(scriptPath, script);
 
-    std::optional<uint32_t> exitCode = RunAndWaitForExit(interpreter, L"/C winupdate.bat", sqlDir);
-    if (exitCode && *exitCode != 0) ReportFailedScript(scriptPath, *exitCode, oldVersion, newVersion, sqlDir);
+    uint32_t startError = 0;
+    const std::optional<uint32_t> exitCode = RunAndWaitForExit(interpreter, L"/C winupdate.bat", sqlDir, startError);
+    if (!exitCode) {
+        // A platform error: the system's text, with its warning icon.
+        ReportFailedScript(L"The upgrade script " + scriptPath + L" could not be started: " +
+                               SystemErrorText(startError),
+                           platform::MbIcon::Warning, oldVersion, newVersion);
+        return false;
+    }
+    if (*exitCode != 0) {
+        ReportFailedScript(L"The upgrade script " + scriptPath + L" ended with exit code " + IntToStr(*exitCode) + L".",
+                           platform::MbIcon::Error, oldVersion, newVersion);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace tide

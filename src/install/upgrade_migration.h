@@ -28,11 +28,17 @@ namespace tide {
 // in place and nothing written. An empty template throws tide::Error, also
 // before any change.
 //
-// A script that cannot be started is reported by the command runner; one
-// that ends with a non-zero exit code in a "Notice" box naming the script
-// and the code. Neither stops the installation; the old version's folder is
-// never touched here.
-void RunUpgradeMigration();
+// True when there was nothing to migrate or the script ended with exit
+// code 0. A script that cannot be started (the system's reason) or that
+// ends with another code (naming the script and the code) is told in one
+// "Notice" box, which also says that the previous version goes on serving,
+// and gives false: the new version is then not to be put into service. The
+// old version's folder is never touched here.
+bool RunUpgradeMigration();
+
+// What a migration that did not happen leaves: the previous version and its
+// data where they are, serving and recorded; the way to try again.
+std::wstring UpgradeNotDoneText(const std::wstring& oldVersion, const std::wstring& newVersion);
 
 // "Tidewell_" + version with every "." replaced by "_" + ".ZIP".
 std::wstring ArchiveNameForVersion(const std::wstring& version);

@@ -28,8 +28,7 @@ std::optional<std::wstring> NoneWhenEmpty(const std::wstring& s) {
 }
 
 void ShowStartFailure(uint32_t error) {
-    platform::ShowMessage(platform::Os().SystemMessage(error, kNoticeTextChars), L"Notice",
-                          platform::MbIcon::Warning);
+    platform::ShowMessage(SystemErrorText(error), L"Notice", platform::MbIcon::Warning);
 }
 
 }  // namespace
@@ -133,8 +132,18 @@ void TCommandRunner::Execute() {
     }
 }
 
+std::wstring SystemErrorText(uint32_t error) { return platform::Os().SystemMessage(error, kNoticeTextChars); }
+
 std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
                                           const std::optional<std::wstring>& workDir) {
+    uint32_t error = 0;
+    std::optional<uint32_t> exitCode = RunAndWaitForExit(application, commandLine, workDir, error);
+    if (!exitCode) ShowStartFailure(error);
+    return exitCode;
+}
+
+std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
+                                          const std::optional<std::wstring>& workDir, uint32_t& startError) {
     platform::ProcessStart start;
     start.application = NoneWhenEmpty(application);
     start.commandLine = NoneWhenEmpty(commandLine);
@@ -142,12 +151,9 @@ std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const
     start.flags = platform::kCreateNewConsole;
     start.inheritHandles = false;
 
-    uint32_t error = 0;
-    std::unique_ptr<platform::Process> process = platform::Procs().Start(start, error);
-    if (!process) {
-        ShowStartFailure(error);
-        return std::nullopt;
-    }
+    startError = 0;
+    std::unique_ptr<platform::Process> process = platform::Procs().Start(start, startError);
+    if (!process) return std::nullopt;
     while (!process->Wait(kRunAndWaitSliceMs)) platform::Env().ProcessMessages();
     return process->ExitCode();
 }

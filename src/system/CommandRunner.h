@@ -107,6 +107,12 @@ bool RunAndWait(const std::wstring& application, const std::wstring& commandLine
 // process's current directory (an empty one cannot be created: error 267).
 std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
                                           const std::optional<std::wstring>& workDir);
+// The same for callers that also say themselves why the program could not
+// be started: no box is shown then, and startError gets the system's code.
+std::optional<uint32_t> RunAndWaitForExit(const std::wstring& application, const std::wstring& commandLine,
+                                          const std::optional<std::wstring>& workDir, uint32_t& startError);
+// The system's text for an error code, as the "Notice" boxes show it.
+std::wstring SystemErrorText(uint32_t error);
 
 // Unpacks archive (full path) with InstallDirectory() + "UNZIP.EXE" and the
 // command line -o -o "archive", in destination as working directory, so the

@@ -42,6 +42,23 @@ struct DeploymentTest : ::testing::Test {
         m.WriteFile(New(L"WEB-INF\\configuration.default"), kDefault);
         m.WriteFile(New(L"WEB-INF\\sql\\winupdate.bat"), "rem upgrade\r\n");
     }
+    // The unzip tool unpacks the stand-in archive of 3.4.1 (as
+    // tools/fixtures/tidewell/make_tw.sh makes it) into its working folder:
+    // program files, the template, and the empty databases it ships.
+    void QueueArchive() {
+        platform::fake::FakeProgram unzip;
+        unzip.effect = [this](const platform::ProcessStart& start) {
+            const std::wstring app = *start.workDir + L"tidewell-3.4.1\\";
+            m.MakeDirs(app + L"WEB-INF\\sql\\Access");
+            m.MakeDirs(app + L"WEB-INF\\sql\\DERBY\\calendardb");
+            m.WriteFile(app + L"index.html", "<html>Tidewell 3.4.1</html>\r\n");
+            m.WriteFile(app + L"WEB-INF\\configuration.default", kDefault);
+            m.WriteFile(app + L"WEB-INF\\sql\\winupdate.bat", "rem upgrade\r\n");
+            m.WriteFile(app + L"WEB-INF\\sql\\Access\\calendar.mdb", "stand-in empty Access database\r\n");
+            m.WriteFile(app + L"WEB-INF\\sql\\DERBY\\calendardb\\service.properties", "stand-in empty Derby\r\n");
+        };
+        procs.Queue(unzip);
+    }
 };
 
 TEST_F(DeploymentTest, FirstInstallation) {
@@ -91,6 +108,7 @@ TEST_F(DeploymentTest, TheConfigurationComesFromTheRecordedVersionWhenItHasOne) 
         if (r.configOf) m.WriteFile(std::wstring(r.configOf) + L"WEB-INF\\configuration.properties", old);
         WriteSetting(L"Version", Utf8ToWide(r.recorded));
         WriteSetting(L"Arch", L"x64");
+        QueueArchive();
         const size_t starts = procs.Starts().size();
 
         ASSERT_TRUE(InstallApplication(&sb));
@@ -106,6 +124,101 @@ TEST_F(DeploymentTest, TheConfigurationComesFromTheRecordedVersionWhenItHasOne) 
             EXPECT_EQ(m.ReadFile(std::wstring(r.configOf) + L"WEB-INF\\configuration.properties"), old);
         }
         EXPECT_EQ(ReadSetting(L"Version"), L"3.4.1");
+    }
+}
+
+// An archive ships empty databases: unpacked over the folder that serves the
+// calendar, it would replace its data. Only an upgrade's new folder (whose
+// data the migration brings over from the old one) is unpacked over.
+TEST_F(DeploymentTest, TheArchiveNeverReplacesTheDataOrConfigurationOfTheFolderInUse) {
+    const std::string config = "DBObjectClass=x.DerbyDB\r\nJDBCConnectString=jdbc\\:derby\\:C\\:/Cal/db\r\n";
+    struct Row { const char* name; const wchar_t* recorded; bool live; };
+    const Row rows[] = {
+        {"re-installation of the recorded version", L"3.4.1", true},
+        {"its folder there, no version recorded", L"", true},
+        {"upgrade, the new folder left by an earlier attempt", L"3.3.0", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ResetInstallInfoForTest();
+        WriteSetting(L"Version", r.recorded);
+        m.MakeDirs(New(L"WEB-INF\\sql\\Access"));
+        m.MakeDirs(New(L"WEB-INF\\sql\\DERBY\\calendardb\\seg0"));
+        m.WriteFile(New(L"index.html"), "<html>an older build</html>\r\n");
+        m.WriteFile(New(L"WEB-INF\\configuration.properties"), config);
+        m.WriteFile(New(L"WEB-INF\\sql\\Access\\calendar.mdb"), "calendar data\r\n");
+        m.WriteFile(New(L"WEB-INF\\sql\\DERBY\\calendardb\\service.properties"), "calendar data\r\n");
+        m.WriteFile(New(L"WEB-INF\\sql\\DERBY\\calendardb\\seg0\\c10.dat"), "calendar data\r\n");
+        platform::Files().RemoveFile(New(L"WEB-INF\\sql\\winupdate.bat"));
+        std::vector<platform::DirEntry> before, after;
+        ASSERT_TRUE(platform::Files().ListDirectory(L"C:\\Cal", before));
+        QueueArchive();
+
+        ASSERT_TRUE(InstallApplication(&sb));
+        const std::string data = r.live ? "calendar data\r\n" : "stand-in empty Access database\r\n";
+        EXPECT_EQ(m.ReadFile(New(L"WEB-INF\\sql\\Access\\calendar.mdb")), data);
+        EXPECT_EQ(m.ReadFile(New(L"WEB-INF\\sql\\DERBY\\calendardb\\service.properties")),
+                  r.live ? data : "stand-in empty Derby\r\n");
+        EXPECT_EQ(m.ReadFile(New(L"WEB-INF\\sql\\DERBY\\calendardb\\seg0\\c10.dat")), "calendar data\r\n");
+        if (r.live) {
+            EXPECT_EQ(m.ReadFile(New(L"WEB-INF\\configuration.properties")), config + kAttachmentLines);
+        }
+        // Program files and what was missing come from the archive.
+        EXPECT_EQ(m.ReadFile(New(L"index.html")), "<html>Tidewell 3.4.1</html>\r\n");
+        EXPECT_EQ(m.ReadFile(New(L"WEB-INF\\configuration.default")), kDefault);
+        EXPECT_TRUE(platform::Files().FileExists(New(L"WEB-INF\\sql\\winupdate.bat")));
+        // Nothing is left beside it but the attachment folder (and the
+        // manifest copy the step read).
+        ASSERT_TRUE(platform::Files().ListDirectory(L"C:\\Cal", after));
+        for (const auto& e : after) {
+            bool seen = e.name == L"UploadedAttachments" || e.name == L"downloader.ini";
+            for (const auto& b : before) seen = seen || b.name == e.name;
+            EXPECT_TRUE(seen) << WideToUtf8(e.name);
+        }
+        EXPECT_EQ(ReadSetting(L"Version"), L"3.4.1");
+    }
+}
+
+// Until its data is migrated the new version is not put into service: the
+// context keeps pointing at the previous version's folder, which is still
+// the recorded one, and one notice (the step's box, or the text of the
+// error it raises, which the installation shows) says so.
+TEST_F(DeploymentTest, AFailedMigrationLeavesThePreviousVersionServing) {
+    const std::string context = "<Context docBase=\"C:\\\\Cal\\\\tidewell-3.3.0\" reloadable=\"false\">\r\n</Context>\r\n";
+    struct Row { const char* name; uint32_t startError, exitCode; bool templateMissing; };
+    const Row rows[] = {
+        {"the script fails", 0, 1, false},
+        {"the script cannot be started", 2, 0, false},
+        {"the script template is missing", 0, 0, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ResetInstallInfoForTest();
+        WriteSetting(L"Version", L"3.3.0");
+        WriteSetting(L"Arch", L"x86");
+        m.WriteFile(std::wstring(kLocalhost) + L"calendar.xml", context);
+        Unpacked();
+        if (r.templateMissing) platform::Files().RemoveFile(New(L"WEB-INF\\sql\\winupdate.bat"));
+        procs.Queue({});  // the unzip tool
+        procs.Queue({r.startError, {}, r.exitCode, 0});
+
+        std::wstring said;
+        try {
+            EXPECT_FALSE(InstallApplication(&sb));
+        } catch (const Error& e) {
+            said = e.Message();
+        }
+        const auto boxes = m.boxes.Take();
+        if (said.empty()) {
+            ASSERT_EQ(boxes.size(), 1u);
+            said = boxes[0].text;
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+        EXPECT_NE(said.find(L"The server goes on serving version 3.3.0"), std::wstring::npos) << said;
+        EXPECT_EQ(m.ReadFile(std::wstring(kLocalhost) + L"calendar.xml"), context);
+        EXPECT_EQ(ReadSetting(L"Version"), L"3.3.0");
+        EXPECT_EQ(ReadSetting(L"Arch"), L"x86");
     }
 }
 

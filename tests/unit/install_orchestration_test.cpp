@@ -709,15 +709,110 @@ TEST_F(OrchestrationTest, ComponentList) {
 TEST_F(OrchestrationTest, OldWebApplicationMovedAside) {
     SaveInstallDirectory(kDir);
     WriteSetting(L"Version", L"5.1");
+    EXPECT_TRUE(MoveAsideOldWebApp());  // nothing to move
     m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\webapps\\calendar\\WEB-INF");
-    MoveAsideOldWebApp();
+    EXPECT_TRUE(MoveAsideOldWebApp());
     EXPECT_TRUE(m.fs.DirectoryExists(L"C:\\Apps\\Tidewell\\tidewell-5.1\\WEB-INF"));
     EXPECT_FALSE(m.fs.DirectoryExists(L"C:\\Apps\\Tidewell\\TCBase\\webapps\\calendar"));
-    // A target that exists already: the rename fails quietly.
+    // A target that exists already: the rename fails quietly (the Install
+    // click says so).
     m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\webapps\\calendar");
-    MoveAsideOldWebApp();
+    EXPECT_FALSE(MoveAsideOldWebApp());
     EXPECT_TRUE(m.fs.DirectoryExists(L"C:\\Apps\\Tidewell\\TCBase\\webapps\\calendar"));
     EXPECT_TRUE(m.boxes.Shown().empty());
+}
+
+// A file system on which the old web application cannot be renamed while
+// its server runs (Windows keeps its jars open).
+class HeldByServer : public platform::FileSystem {
+public:
+    HeldByServer(platform::FileSystem& fs, CountingNet& net) : fs_(fs), net_(net) {}
+    std::unique_ptr<platform::File> Open(const std::wstring& p, platform::OpenMode m, platform::Share s) override {
+        return fs_.Open(p, m, s);
+    }
+    bool FileExists(const std::wstring& p) override { return fs_.FileExists(p); }
+    bool DirectoryExists(const std::wstring& p) override { return fs_.DirectoryExists(p); }
+    bool MakeDirectory(const std::wstring& p) override { return fs_.MakeDirectory(p); }
+    bool RemoveFile(const std::wstring& p) override { return fs_.RemoveFile(p); }
+    bool Copy(const std::wstring& a, const std::wstring& b, bool f) override { return fs_.Copy(a, b, f); }
+    bool Move(const std::wstring& a, const std::wstring& b) override {
+        if (net_.answers && a.find(L"webapps") != std::wstring::npos) {
+            error_ = 32;  // ERROR_SHARING_VIOLATION
+            return false;
+        }
+        error_ = 0;
+        return fs_.Move(a, b);
+    }
+    bool ListDirectory(const std::wstring& f, std::vector<platform::DirEntry>& e) override {
+        return fs_.ListDirectory(f, e);
+    }
+    uint32_t LastError() override { return error_ ? error_ : fs_.LastError(); }
+
+private:
+    platform::FileSystem& fs_;
+    CountingNet& net_;
+    uint32_t error_ = 0;
+};
+
+// The old layout's application is renamed only once the installation's
+// server is stopped; when it still cannot be renamed, the upgrade stops
+// before anything is registered or fetched, with one box, the server
+// running again and everything as it was.
+TEST_F(OrchestrationTest, TheOldWebApplicationMovesAsideOnlyOnceItsServerIsStopped) {
+    const std::wstring old = L"C:\\Apps\\Tidewell\\TCBase\\webapps\\calendar", aside = L"C:\\Apps\\Tidewell\\tidewell-4.0";
+    struct Row { const char* name; bool running, targetExists, moved; };
+    const Row rows[] = {
+        {"the running server is stopped first", true, false, true},
+        {"no server answers", false, false, true},
+        {"the target is there already", true, true, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        TearDown();
+        Rig t;
+        t.SetUp();
+        HeldByServer held(t.m.fs, t.net);
+        platform::ScopedPort<platform::FileSystem> heldPort(held);
+        SaveInstallDirectory(L"D:\\Elsewhere");
+        ArrangeTwOnlyUpgrade(t);
+        const std::string installedManifest = "[TW]\r\nFILE_VERSION=4.0\r\n";
+        t.m.WriteFile(kDir + std::wstring(L"downloader.ini"), installedManifest);
+        t.m.MakeDirs(old + L"\\WEB-INF\\lib");
+        t.m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\bin");
+        t.m.WriteFile(L"C:\\Apps\\Tidewell\\TCBase\\bin\\catalina.bat", "@echo off\r\n");
+        if (r.targetExists) t.m.MakeDirs(aside);
+        t.net.answers = r.running;
+        t.steps.SetServerRunning = [&](bool start) {
+            t.j.Add(start ? L"SetServerRunning 1" : L"SetServerRunning 0");
+            t.net.answers = start;
+            return true;
+        };
+        cbInstallClick(t.w);
+
+        EXPECT_EQ(t.m.fs.DirectoryExists(aside + L"\\WEB-INF\\lib"), r.moved);
+        EXPECT_EQ(t.m.fs.DirectoryExists(old), !r.moved);
+        EXPECT_EQ(t.j.Has(L"SetServerRunning 0"), r.running);
+        EXPECT_EQ(t.j.Has(L"SelfUpdateAndRegister"), r.moved);
+        EXPECT_EQ(t.w.dlTimer, r.moved);
+        const auto boxes = t.m.boxes.Shown();
+        if (r.moved) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(t.w.outcome, Outcome::Done);
+        } else {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].caption, L"Notice");
+            EXPECT_EQ(boxes[0].icon, platform::MbIcon::Error);
+            EXPECT_NE(boxes[0].text.find(old), std::wstring::npos) << WideToUtf8(boxes[0].text);
+            EXPECT_NE(boxes[0].text.find(L"Nothing has been changed"), std::wstring::npos);
+            EXPECT_EQ(t.j.Entries().back(), L"uninstall 1");
+            EXPECT_TRUE(t.j.Has(L"SetServerRunning 1"));  // serving as before
+            EXPECT_EQ(ReadSetting(L"AppPath"), L"D:\\Elsewhere\\");
+            EXPECT_EQ(ReadSetting(L"Version"), L"4.0");
+            EXPECT_EQ(t.m.ReadFile(kDir + std::wstring(L"downloader.ini")), installedManifest);
+            EXPECT_EQ(ExitCodeOf(t.w.outcome), ExitCodeOf(Outcome::StepFailed));
+        }
+        t.TearDown();
+    }
 }
 
 TEST_F(OrchestrationTest, ControlServerTable) {

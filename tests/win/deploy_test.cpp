@@ -108,8 +108,7 @@ int wmain(int argc, wchar_t** argv) {
             if (mode == L"install") {
                 put(L"installed", InstallApplication(&sb) ? L"1" : L"0");
             } else if (mode == L"migrate") {
-                RunUpgradeMigration();
-                put(L"migrated", L"1");
+                put(L"migrated", RunUpgradeMigration() ? L"1" : L"0");
             } else {
                 rc = 2;
             }

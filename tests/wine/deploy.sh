@@ -5,9 +5,10 @@
 # (UNZIP.EXE, the generated files byte for byte, the settings), the
 # completed winupdate.bat run by the real cmd.exe in the sql folder with the
 # stand-in conversion scripts and java.exe recording their calls in one
-# log, the stand-in server serving the deployed folder under /calendar/,
-# a Derby migration from an old-style 3.1.0 folder, and a conversion that
-# fails, reported in a Notice box read by the dialog robot.
+# log, a re-installation of 3.4.1 over its own folder that keeps its data
+# and configuration, the stand-in server serving the deployed folder under
+# /calendar/, a Derby migration from an old-style 3.1.0 folder, and a
+# conversion that fails, reported in a Notice box read by the dialog robot.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -110,6 +111,31 @@ crlf "<Context docBase=\"${A//\\/\\\\}\\\\tidewell-3.4.1\" reloadable=\"false\">
 same "$TEST_TMP/ctx.want" "$ctx/calendar.xml" "calendar.xml of 3.4.1"
 pass "upgrade 3.3.0 to 3.4.1 (Access): cmd.exe ran winupdate.bat in the sql folder: 330_to_340.vbs, convert_to_derby.bat, then java.exe with both folders quoted; calendar.mdb copied; the configuration holds the old one's lines; the 3.3.0 folder and its data untouched"
 
+# 2b. Re-installation of 3.4.1 over its own folder, which now serves the
+# calendar: the archive (with its empty databases) is unpacked aside and
+# only program files and what is missing come in.
+crlf "calendar data of 3.4.1" > "$sql/Access/calendar.mdb"
+mkdir -p "$sql/DERBY/calendardb/seg0" && crlf "calendar data of 3.4.1" > "$sql/DERBY/calendardb/seg0/c10.dat"
+crlf "live Derby" > "$sql/DERBY/calendardb/service.properties"
+cp "$new/WEB-INF/configuration.properties" "$TEST_TMP/config-live"
+crlf "an older build" > "$new/index.html"
+rm -f "$new/manual/en/Tutorials.html" "$a/java.args"
+out=$(run 3.4.1 install "$a" version=3.4.1 arch=x64 port=$http)
+echo "$out"
+want installed=1 "re-installation"
+want version-after=3.4.1 "re-installation"
+! echo "$out" | grep -q '^box=' || fail "a message box on the re-installation"
+[ "$(tr -d '\r' < "$sql/Access/calendar.mdb")" = "calendar data of 3.4.1" ] || fail "calendar.mdb replaced"
+[ "$(tr -d '\r' < "$sql/DERBY/calendardb/seg0/c10.dat")" = "calendar data of 3.4.1" ] || fail "calendardb changed"
+[ "$(tr -d '\r' < "$sql/DERBY/calendardb/service.properties")" = "live Derby" ] || fail "calendardb replaced"
+{ cat "$TEST_TMP/config-live"; crlf "EnableAttachments=yes" "$attach"; } > "$TEST_TMP/config-re.want"
+same "$TEST_TMP/config-re.want" "$new/WEB-INF/configuration.properties" "re-installed configuration.properties"
+grep -q "Tidewell 3.4.1" "$new/index.html" || fail "index.html not brought back from the archive"
+[ -f "$new/manual/en/Tutorials.html" ] || fail "a missing file was not brought in"
+[ ! -e "$a/TWUnpack" ] || fail "TWUnpack left behind"
+[ ! -e "$a/java.args" ] || fail "a migration ran on a re-installation: $(cat "$a/java.args")"
+pass "re-installation of 3.4.1: calendar.mdb, calendardb and configuration.properties kept, index.html replaced and a missing file brought in from the archive, nothing left beside"
+
 # 3. The stand-in server on the chosen port serves the deployed folder.
 srvlog=$TEST_TMP/server.log
 CATALINA_BASE="$A\\TCBase" timeout --kill-after=5 120 "$WINE64" "$a/apache-tomcat-standin/bin/tomcat7.exe" run \
@@ -159,14 +185,14 @@ boxes=$(wine_run 180 "$W64/robot.exe" run --timeout 120 -- "$(winpath "$exe")" /
   migrate "$C" version=3.1.0 arch=x64 fail=run340.bat boxes=real "out=$(winpath "$TEST_TMP/c.out")" | tr -d '\r')
 echo "$boxes"
 S="$C\\tidewell-3.4.1\\WEB-INF\\sql"
-want_box="Notice|The upgrade script $S\\winupdate.bat ended with exit code 1.\\n\\nThe calendar data of version 3.1.0 may not have been carried over to version 3.4.1. Version 3.1.0 and its data are still in $C\\tidewell-3.1.0.\\n\\nOnce the cause is mended, run winupdate.bat again from a command prompt in $S.|error"
+want_box="Notice|The upgrade script $S\\winupdate.bat ended with exit code 1.\\n\\nThe calendar data of version 3.1.0 was not carried over to version 3.4.1. Version 3.1.0 and its data are still in $C\\tidewell-3.1.0.\\n\\nThe server goes on serving version 3.1.0, which stays the installed version. Once the cause is mended, run the installation again.|error"
 [ "$(echo "$boxes" | grep -v '^window|' | head -n 1)" = "$want_box" ] || fail "box: expected
 $want_box
 calls: $(cat "$c/java.args" 2>/dev/null)"
 [ "$(echo "$boxes" | tail -n 1)" = "exit|0" ] || fail "the program did not go on after the box"
-grep -qx migrated=1 "$TEST_TMP/c.out" || fail "RunUpgradeMigration did not return: $(cat "$TEST_TMP/c.out")"
+grep -qx migrated=0 "$TEST_TMP/c.out" || fail "RunUpgradeMigration did not return false: $(cat "$TEST_TMP/c.out")"
 printf '%s\n' "run320.bat \"$C\\apache-tomcat-standin\" MYSQL" "run330.bat \"$C\\apache-tomcat-standin\" MYSQL" \
   "run340.bat \"$C\\apache-tomcat-standin\" MYSQL" > "$TEST_TMP/calls.want"
 same "$TEST_TMP/calls.want" <(tr -d '\r' < "$c/java.args") "the calls up to the failing one"
 same "$TEST_TMP/c.before" <(snapshot "$c/tidewell-3.1.0") "the 3.1.0 folder changed"
-pass "run340.bat exits 1: cmd.exe ends with 1 before java.exe, one Notice box (error icon) names winupdate.bat and exit code 1; the migration returns; 3.1.0 untouched"
+pass "run340.bat exits 1: cmd.exe ends with 1 before java.exe, one Notice box (error icon) names winupdate.bat and exit code 1 and that 3.1.0 goes on serving; the migration returns false; 3.1.0 untouched"

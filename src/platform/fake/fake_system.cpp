@@ -107,6 +107,7 @@ std::unique_ptr<Process> FakeProcesses::Start(const ProcessStart& start, uint32_
         return nullptr;
     }
     error = 0;
+    if (program.effect) program.effect(start);
     return std::make_unique<FakeProcess>(*this, std::move(program), start.captureOutput);
 }
 

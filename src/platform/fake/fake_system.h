@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -29,6 +30,9 @@ struct FakeProgram {
     // Something the program started keeps its copy of the pipe and, once
     // the program has ended, writes its last chunk again and again.
     bool heirKeepsWriting = false;
+    // What the program does to the machine (files it writes, say), run at
+    // its start; none: nothing.
+    std::function<void(const ProcessStart&)> effect = nullptr;
 };
 
 class FakeProcesses : public Processes {
