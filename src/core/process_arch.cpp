@@ -6,6 +6,13 @@
 namespace tide {
 
 bool IsWow64() {
+#if defined(_WIN64)
+    // The x86_64 build runs on 64-bit Windows by construction, where the
+    // 32-bit program would run under WOW64: it takes that program's road
+    // (64-bit view, 64-bit runtime and Tomcat) rather than the road of
+    // 32-bit Windows.
+    return true;
+#else
     using W = platform::Wow64Probes::Wow64;
     switch (platform::Probes().IsWow64Process()) {
         case W::NoFunction: return false;
@@ -14,6 +21,7 @@ bool IsWow64() {
         case W::Yes: return true;
     }
     return false;
+#endif
 }
 
 int NativeProcessorArchitecture() { return platform::Probes().NativeProcessorArchitecture(); }

@@ -6,8 +6,9 @@
 
 namespace tide {
 
-// True when this 32-bit process runs on 64-bit Windows. Throws tide::Error
-// "IsWow64: bad process handle" when the probe itself fails.
+// True when this 32-bit process runs on 64-bit Windows, and always in the
+// x86_64 build. Throws tide::Error "IsWow64: bad process handle" when the
+// probe itself fails.
 bool IsWow64();
 // PROCESSOR_ARCHITECTURE code of the machine (6 IA-64, 9 AMD64).
 int NativeProcessorArchitecture();
