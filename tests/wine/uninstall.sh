@@ -104,11 +104,26 @@ install() {
   wine_run 30 reg add 'HKCU\Software\Quorvan Labs\Tidelink' /v Server /d x /f >/dev/null
   wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Othercal' /v Keep /d yes /f /reg:64 >/dev/null
 }
-snapshot() {  # the install directory and the registry as they stand
-  (cd "$1" && find . -printf '%p %s\n' | sort)
+# snapshot DIR: what an uninstall that is declined or refused could change,
+# and nothing that changes by itself while the installation's server runs:
+# - every path under DIR with its type, and the MD5 of every file, except
+#   what lies in TCBase\logs, which the server writes at each start, request
+#   and stop (the folder itself is listed); folder sizes are not taken, as
+#   they follow the entries that are listed;
+# - the shortcut folder in the test's Programs folder;
+# - in both registry views, the keys the uninstall deletes or empties: the
+#   product's vendor key, the uninstall entry, the data source (key and
+#   list), the synch program's App Paths; the user's vendor key;
+# - whether the service Tidewell exists and its state.
+# The uninstall's run log in the temporary folder is not in it (written by
+# every run, refused ones included).
+snapshot() {
+  (cd "$1" && find . -path ./TCBase/logs/\* -prune -o -printf '%y %p\n' | sort &&
+    find . -path ./TCBase/logs -prune -o -type f -exec md5sum {} + | sort -k2)
+  (cd "$TEST_TMP/Programs" && find . -printf '%y %p\n' | sort)
   for v in 32 64; do
-    for k in 'HKLM\Software\Quorvan Labs' "$uninst" 'HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL' \
-             'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Tidelink.exe'; do
+    for k in 'HKLM\Software\Quorvan Labs' "$uninst" "$dsn" "$dsns" "$apps\Tidelink.exe" "$apps\Tideclean.exe" \
+             "$apps\Tidestart.exe" 'HKCU\Software\Quorvan Labs'; do
       echo "== $k /reg:$v"; wine_run 30 reg query "$k" /s "/reg:$v" </dev/null 2>&1 | tr -d '\r'
     done
   done
@@ -256,7 +271,8 @@ for d in 'C:\' 'C:\Program Files\' "$profile\\" 'C:\tide-uninstall-test\photos\'
   refused "$d" -- "$(winpath "$TEST_TMP/inst4/Tidewell/Tidestart.EXE")" /UNINSTALL
 done
 wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Tidewell' /v AppPath /d "$(winpath "$TEST_TMP/inst4/Tidewell")\\" /f /reg:64 >/dev/null
-[ "$snap_before" = "$(snapshot "$TEST_TMP/inst4/Tidewell")" ] || fail "a refused /UNINSTALL changed the installation"
+snap_after=$(snapshot "$TEST_TMP/inst4/Tidewell")
+[ "$snap_before" = "$snap_after" ] || fail "a refused /UNINSTALL changed the installation: $(diff <(echo "$snap_before") <(echo "$snap_after"))"
 pass "/UNINSTALL with AppPath C:\\, C:\\Program Files\\, $profile\\ and a folder without the installation's files: refused in a Notice box naming it, nothing changed (listings, registry, service)"
 for d in "$profile\\" 'C:\users\' 'C:\' 'C:\windows\' 'C:\tide-uninstall-test\photos\'; do
   refused "$d" -- "$(winpath "$prod")" /douninstall x "$d"
