@@ -6,13 +6,6 @@
 namespace tide {
 
 bool IsWow64() {
-#if defined(_WIN64)
-    // The x86_64 build runs on 64-bit Windows by construction, where the
-    // 32-bit program would run under WOW64: it takes that program's road
-    // (64-bit view, 64-bit runtime and Tomcat) rather than the road of
-    // 32-bit Windows.
-    return true;
-#else
     using W = platform::Wow64Probes::Wow64;
     switch (platform::Probes().IsWow64Process()) {
         case W::NoFunction: return false;
@@ -21,13 +14,20 @@ bool IsWow64() {
         case W::Yes: return true;
     }
     return false;
+}
+
+bool Is64BitWindows() {
+#if defined(_WIN64)
+    return true;  // the only Windows the x86_64 build runs on
+#else
+    return IsWow64();
 #endif
 }
 
 int NativeProcessorArchitecture() { return platform::Probes().NativeProcessorArchitecture(); }
 
 std::wstring NativeArchString() {
-    if (!IsWow64()) return L"x86";
+    if (!Is64BitWindows()) return L"x86";
     switch (NativeProcessorArchitecture()) {
         case platform::kProcessorIa64: return L"ia64";
         case platform::kProcessorAmd64: return L"x64";
