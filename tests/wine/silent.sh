@@ -113,7 +113,7 @@ for i in $(seq 1 120); do [ -e "$E2E_INST" ] || break; sleep 0.5; done
 [ ! -e "$E2E_INST" ] || fail "install directory left: $(ls -A "$E2E_INST"); log: $(tail -20 "$ulog")"
 wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 && fail "service Tidewell still there"
 for v in 32 64; do
-  for k in "$key" "$uninst"; do
+  for k in "$key" "$uninst" 'HKLM\System\CurrentControlSet\Services\Tidewell'; do
     wine_run 30 reg query "$k" "/reg:$v" >/dev/null 2>&1 && fail "$k left in the $v-bit view"
   done
 done
@@ -130,4 +130,4 @@ logs=${TIDE_LOG_DIR:-$TIDE_NATIVE_BUILD/logs/silent}
 mkdir -p "$logs" && cp "$log" "$logs/install.log" && cp "$ulog" "$logs/uninstall.log"
 sleep 1
 [ ! -e "$E2E_BROWSER_ARGS" ] || fail "the exit survey was opened: $(cat "$E2E_BROWSER_ARGS")"
-pass "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT: exit 0, no box; install directory, service, product key and uninstall entry gone; both stages in $wintemp\\Tidestart-uninstall.log, the second one Tideclean.EXE, the $PRODUCT_BUILD program ($(file -b "$E2E_EXE" | cut -d, -f1)); no exit survey"
+pass "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT: exit 0, no box; install directory, service (and its key), product key and uninstall entry gone in both views; both stages in $wintemp\\Tidestart-uninstall.log, the second one Tideclean.EXE, the $PRODUCT_BUILD program ($(file -b "$E2E_EXE" | cut -d, -f1)); no exit survey"

@@ -30,7 +30,8 @@ ufolders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Fol
 http_cmd='HKCR\http\shell\open\command'
 pending='HKLM\System\CurrentControlSet\Control\Session Manager'
 uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
-key='HKLM\Software\Quorvan Labs\Tidewell' apps='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
+key='HKLM\Software\Quorvan Labs\Tidewell' svc='HKLM\System\CurrentControlSet\Services\Tidewell'
+apps='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
 dsns='HKLM\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources' dsn='HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL'
 # The program's own registry view and the other one.
 if [ "$PRODUCT_BUILD" = win32 ]; then own=32 other=64; else own=64 other=32; fi
@@ -139,7 +140,7 @@ removed() {
   [ -n "$(reg_query $other "$dsns" TIDEWELL)" ] && [ "$(reg_query $other "$dsn" DBQ)" = "C:\x$other.mdb" ] ||
     fail "data source TIDEWELL of the $other-bit view removed"
   for v in 32 64; do
-    for k in "$key" "$uninst" "$apps\Tidelink.exe" "$apps\Tideclean.exe" "$apps\Tidestart.exe"; do
+    for k in "$key" "$uninst" "$svc" "$apps\Tidelink.exe" "$apps\Tideclean.exe" "$apps\Tidestart.exe"; do
       wine_run 30 reg query "$k" "/reg:$v" >/dev/null 2>&1 && fail "$k left in the $v-bit view"
     done
   done
@@ -196,7 +197,7 @@ for i in $(seq 1 60); do grep -qF 'ExitSurvey.html?online=no' "$TEST_TMP/browser
 grep -qF '/ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" || fail "exit survey not opened: $(cat "$TEST_TMP/browser/java.args" 2>&1)"
 pfro=$(wine_run 30 reg query "$pending" /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r')
 echo "$pfro" | grep -qi 'Tideclean.EXE' || fail "no delayed deletion: $pfro"
-pass "/UNINSTALL accepted: service gone from sc query, product, uninstall and synch keys gone in both views, data source TIDEWELL gone from the program's own $own-bit view and kept in the $other-bit one, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE (the $PRODUCT_BUILD program: $(file -b "$prod" | cut -d, -f1)) deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
+pass "/UNINSTALL accepted: service gone from sc query, its key, product, uninstall and synch keys gone in both views, data source TIDEWELL gone from the program's own $own-bit view and kept in the $other-bit one, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE (the $PRODUCT_BUILD program: $(file -b "$prod" | cut -d, -f1)) deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
 
 # --- 2. the Uninstall button of the main window -----------------------------
 inst="$TEST_TMP/inst2/Quorvan Labs/Tidewell"
