@@ -40,7 +40,7 @@ TInstallInfo::TInstallInfo() {
         currPort = 8080;
         tiaCurrArch = none;
         // A first installation follows the operating system.
-        tiaDestArch = IsWow64() ? x64 : x86;
+        tiaDestArch = Is64BitWindows() ? x64 : x86;
     }
     reg.CloseKey();
 }

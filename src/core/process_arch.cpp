@@ -16,10 +16,18 @@ bool IsWow64() {
     return false;
 }
 
+bool Is64BitWindows() {
+#if defined(_WIN64)
+    return true;  // the only Windows the x86_64 build runs on
+#else
+    return IsWow64();
+#endif
+}
+
 int NativeProcessorArchitecture() { return platform::Probes().NativeProcessorArchitecture(); }
 
 std::wstring NativeArchString() {
-    if (!IsWow64()) return L"x86";
+    if (!Is64BitWindows()) return L"x86";
     switch (NativeProcessorArchitecture()) {
         case platform::kProcessorIa64: return L"ia64";
         case platform::kProcessorAmd64: return L"x64";

@@ -1,8 +1,10 @@
-# Unattended runs of Tidestart.exe (x86_64 build) under Wine: refused
-# arguments and a refused licence change nothing; "/silent /acceptlicense"
-# installs from the stand-in release without a window and the server
-# answers; the run log holds every run, appended; the registered quiet
-# uninstall command removes everything, both stages unattended.
+# Unattended runs of Tidestart.exe under Wine (the build product_build
+# chooses: the shipped i686 one under WOW64 where 32-bit programs start):
+# refused arguments and a refused licence change nothing; "/silent
+# /acceptlicense" installs from the stand-in release without a window, on
+# the 64-bit road, and the server answers; the run log holds every run,
+# appended; the registered quiet uninstall command removes everything, both
+# stages unattended, the second one the same program.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -52,6 +54,7 @@ rc=$(silent /silent /acceptlicense /i "$NGINX_URL/release/missing.ini" '/dir=C:\
 tr -d '\r' < "$log" | grep -q 'message: "Error Download Files": An error happened downloading a file.* -> OK (unattended)$' ||
   fail "the download advice is not in the log: $(tail -5 "$log")"
 e2e_forget
+: > "$NGINX_ACCESS_LOG"  # the installation's requests alone (e2e_road reads them)
 pass "a manifest that cannot be fetched: exit 3, the download advice in the log"
 
 # --- the unattended installation --------------------------------------------
@@ -100,6 +103,9 @@ runs=$(grep -c 'Z run: Tidestart ' "$TEST_TMP/log.txt")
 [ "$runs" = 6 ] || fail "the log holds $runs run headers, not 6 (appended)"
 pass "unattended install in $secs s: exit 0 with no window or box, the calendar answers on port $port, no browser; the log ($(wc -l < "$TEST_TMP/log.txt") lines) has the header, step lines with results, URL lines with status and bytes ($zip_size for the application), program exit codes, registry writes, and all 6 runs appended"
 
+e2e_road
+pass "the 64-bit road of the unattended installation ($PRODUCT_BUILD build)"
+
 # --- the quiet uninstall, exactly as it is registered -----------------------
 out=$(wine_run 200 "$E2E_ROBOT" run --timeout 150 --command-line "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT" </dev/null | tr -d '\r')
 [ "$out" = 'exit|0' ] || fail "quiet uninstall: $out"
@@ -107,7 +113,7 @@ for i in $(seq 1 120); do [ -e "$E2E_INST" ] || break; sleep 0.5; done
 [ ! -e "$E2E_INST" ] || fail "install directory left: $(ls -A "$E2E_INST"); log: $(tail -20 "$ulog")"
 wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 && fail "service Tidewell still there"
 for v in 32 64; do
-  for k in "$key" "$uninst"; do
+  for k in "$key" "$uninst" 'HKLM\System\CurrentControlSet\Services\Tidewell'; do
     wine_run 30 reg query "$k" "/reg:$v" >/dev/null 2>&1 && fail "$k left in the $v-bit view"
   done
 done
@@ -118,9 +124,10 @@ log_has "$TEST_TMP/ulog.txt" 'Z run: Tidestart [0-9.]+, mode uninstall, unattend
   'Z run: Tidestart [0-9.]+, mode uninstall \(second stage\), unattended$' \
   'Z run: command line: .*/DOUNINSTALL .* /SILENT "/log=' \
   'Z step: the folder C:\\Tidewell\\ is removed$'
+cmp -s "$hosttemp/Tideclean.EXE" "$E2E_EXE" || fail "the second stage's Tideclean.EXE is not the $PRODUCT_BUILD program"
 # Kept for a person to read.
 logs=${TIDE_LOG_DIR:-$TIDE_NATIVE_BUILD/logs/silent}
 mkdir -p "$logs" && cp "$log" "$logs/install.log" && cp "$ulog" "$logs/uninstall.log"
 sleep 1
 [ ! -e "$E2E_BROWSER_ARGS" ] || fail "the exit survey was opened: $(cat "$E2E_BROWSER_ARGS")"
-pass "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT: exit 0, no box; install directory, service, product key and uninstall entry gone; both stages in $wintemp\\Tidestart-uninstall.log, no exit survey"
+pass "\"C:\\Tidewell\\Tidestart.EXE\" /UNINSTALL /SILENT: exit 0, no box; install directory, service (and its key), product key and uninstall entry gone in both views; both stages in $wintemp\\Tidestart-uninstall.log, the second one Tideclean.EXE, the $PRODUCT_BUILD program ($(file -b "$E2E_EXE" | cut -d, -f1)); no exit survey"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The uninstaller under Wine (x86_64 Tidestart.exe) after an installation
-# made by the real install steps (orchestrate_test.exe with the stand-in
-# release, as in orchestrate.sh), whose installer copy is then the product:
+# The uninstaller under Wine after an installation made by the real install
+# steps (orchestrate_test.exe with the stand-in release, as in
+# orchestrate.sh), whose installer copy is then the product; both programs
+# of the build product_build chooses (the shipped i686 one under WOW64
+# where 32-bit programs start):
 # "/UNINSTALL" from the registered UninstallString declined and accepted,
 # the Uninstall button of the main window, a run from outside the install
 # directory, and the folders it must refuse. Every folder it may delete
@@ -9,8 +11,9 @@
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
-exe=$W64/orchestrate_test.exe
-[ -f "$exe" ] && [ -f "$W64/Tidestart.exe" ] || { echo "skip: x86_64 build missing"; exit 77; }
+product_build
+exe=$PRODUCT_DIR/orchestrate_test.exe prod=$PRODUCT_DIR/Tidestart.exe
+[ -f "$exe" ] && [ -f "$prod" ] || { echo "skip: $PRODUCT_BUILD build missing"; exit 77; }
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 export XDG_DATA_HOME=$TEST_TMP/xdg   # Wine's recycle bin: $XDG_DATA_HOME/Trash
@@ -20,13 +23,18 @@ shots=${TIDE_SCREENSHOT_DIR:-$TIDE_NATIVE_BUILD/screenshots/uninstall}
 mkdir -p "$shots"
 robot() { wine_run 200 "$W64/robot.exe" "$@" </dev/null | tr -d '\r'; }
 
-serve_tidewell_release 4.2.1 x64
+serve_tidewell_release 4.2.1 "$PRODUCT_RELEASE_ARCH"
 
 folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
 ufolders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 http_cmd='HKCR\http\shell\open\command'
 pending='HKLM\System\CurrentControlSet\Control\Session Manager'
 uninst='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
+key='HKLM\Software\Quorvan Labs\Tidewell' svc='HKLM\System\CurrentControlSet\Services\Tidewell'
+apps='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths'
+dsns='HKLM\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources' dsn='HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL'
+# The program's own registry view and the other one.
+if [ "$PRODUCT_BUILD" = win32 ]; then own=32 other=64; else own=64 other=32; fi
 old_programs=$(reg_query 64 "$folders" Programs)
 old_uprograms=$(reg_query 64 "$ufolders" Programs)
 old_http=$(wine_run 30 reg query "$http_cmd" /ve 2>/dev/null | tr -d '\r' | awk '$1=="(Default)" || $1=="<NO" {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print}')
@@ -37,6 +45,8 @@ on_exit "wine_run 30 reg add '$http_cmd' /ve /d '${old_http//\'/}' /f >/dev/null
 for v in 32 64; do
   on_exit "wine_run 30 reg delete 'HKLM\\Software\\Quorvan Labs' /f /reg:$v >/dev/null 2>&1"
   on_exit "wine_run 30 reg delete '$uninst' /f /reg:$v >/dev/null 2>&1"
+  on_exit "wine_run 30 reg delete '$dsn' /f /reg:$v >/dev/null 2>&1"
+  on_exit "wine_run 30 reg delete '$dsns' /v TIDEWELL /f /reg:$v >/dev/null 2>&1"
 done
 on_exit "wine_run 30 reg delete 'HKCU\\Software\\Quorvan Labs' /f >/dev/null 2>&1"
 on_exit "wine_run 30 reg delete '$pending' /v PendingFileRenameOperations /f >/dev/null 2>&1"
@@ -59,7 +69,9 @@ wine_run 30 reg add "${http_cmd/http/https}" /ve /d "\"$(winpath "$TEST_TMP/brow
 wintemp=$(wine_run 30 cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
 hosttemp=$(wine_run 30 winepath -u "$wintemp" </dev/null 2>/dev/null | tr -d '\r')
 [ -n "$hosttemp" ] && [ -d "$hosttemp" ] || fail "no temporary folder: '$wintemp'"
-on_exit "rm -f '$hosttemp/Tideclean.EXE' '$hosttemp/Tidestart-uninstall.log'"
+ulog=$hosttemp/Tidestart-uninstall.log
+rm -f "$ulog"
+on_exit "rm -f '$hosttemp/Tideclean.EXE' '$ulog'"
 
 # install DIR: the real install steps into DIR, then the product as the
 # installer copy, and the keys of an older installation planted.
@@ -75,21 +87,44 @@ install() {
     sleep 0.5
   done
   [ "$state" = RUNNING ] || fail "service not running 15 s after the installation (state '$state'): $(tr -d '\r' <"$TEST_TMP/install.out")"
-  cp "$W64/Tidestart.exe" "$inst/Tidestart.EXE"
+  # The product key and the uninstall entry, in the 64-bit view only also
+  # when a 32-bit program wrote them: from there the uninstall removes them.
+  for k in "$key" "$uninst"; do
+    wine_run 30 reg query "$k" /reg:64 >/dev/null 2>&1 && ! wine_run 30 reg query "$k" /reg:32 >/dev/null 2>&1 ||
+      fail "$k is not in the 64-bit view only after the installation"
+  done
+  cp "$prod" "$inst/Tidestart.EXE"
   echo "calendar data" > "$inst/tidewell-4.2.1/data.txt"
-  wine_run 30 reg add 'HKLM\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources' /v TIDEWELL /d 'Microsoft Access Driver (*.mdb)' /f /reg:64 >/dev/null
-  wine_run 30 reg add 'HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL' /v DBQ /d 'C:\x.mdb' /f /reg:64 >/dev/null
+  for v in 32 64; do
+    wine_run 30 reg add "$dsns" /v TIDEWELL /d 'Microsoft Access Driver (*.mdb)' /f /reg:$v >/dev/null
+    wine_run 30 reg add "$dsn" /v DBQ /d "C:\\x$v.mdb" /f /reg:$v >/dev/null
+  done
   for e in Tidelink Tideclean Tidestart; do
-    wine_run 30 reg add "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\$e.exe" /ve /d "C:\\$e.exe" /f /reg:32 >/dev/null
+    wine_run 30 reg add "$apps\\$e.exe" /ve /d "C:\\$e.exe" /f /reg:32 >/dev/null
   done
   wine_run 30 reg add 'HKCU\Software\Quorvan Labs\Tidelink' /v Server /d x /f >/dev/null
   wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Othercal' /v Keep /d yes /f /reg:64 >/dev/null
 }
-snapshot() {  # the install directory and the registry as they stand
-  (cd "$1" && find . -printf '%p %s\n' | sort)
+# snapshot DIR: what an uninstall that is declined or refused could change,
+# and nothing that changes by itself while the installation's server runs:
+# - every path under DIR with its type, and the MD5 of every file, except
+#   what lies in TCBase\logs, which the server writes at each start, request
+#   and stop (the folder itself is listed); folder sizes are not taken, as
+#   they follow the entries that are listed;
+# - the shortcut folder in the test's Programs folder;
+# - in both registry views, the keys the uninstall deletes or empties: the
+#   product's vendor key, the uninstall entry, the data source (key and
+#   list), the synch program's App Paths; the user's vendor key;
+# - whether the service Tidewell exists and its state.
+# The uninstall's run log in the temporary folder is not in it (written by
+# every run, refused ones included).
+snapshot() {
+  (cd "$1" && find . -path ./TCBase/logs/\* -prune -o -printf '%y %p\n' | sort &&
+    find . -path ./TCBase/logs -prune -o -type f -exec md5sum {} + | sort -k2)
+  (cd "$TEST_TMP/Programs" && find . -printf '%y %p\n' | sort)
   for v in 32 64; do
-    for k in 'HKLM\Software\Quorvan Labs' "$uninst" 'HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL' \
-             'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Tidelink.exe'; do
+    for k in 'HKLM\Software\Quorvan Labs' "$uninst" "$dsn" "$dsns" "$apps\Tidelink.exe" "$apps\Tideclean.exe" \
+             "$apps\Tidestart.exe" 'HKCU\Software\Quorvan Labs'; do
       echo "== $k /reg:$v"; wine_run 30 reg query "$k" /s "/reg:$v" </dev/null 2>&1 | tr -d '\r'
     done
   done
@@ -99,11 +134,13 @@ snapshot() {  # the install directory and the registry as they stand
 removed() {
   local inst=$1 k v i
   wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 && fail "service Tidewell still known: $(wine_run 30 sc query Tidewell)"
-  wine_run 30 reg query 'HKLM\SOFTWARE\ODBC\ODBC.INI\TIDEWELL' /reg:64 >/dev/null 2>&1 && fail "ODBC key left"
-  [ -z "$(reg_query 64 'HKLM\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources' TIDEWELL)" ] || fail "ODBC value left"
+  # The data source of the program's own registry view goes; the other
+  # view's belongs to programs of the other bitness.
+  [ -z "$(reg_query $own "$dsns" TIDEWELL)$(reg_query $own "$dsn" DBQ)" ] || fail "data source TIDEWELL left in the $own-bit view"
+  [ -n "$(reg_query $other "$dsns" TIDEWELL)" ] && [ "$(reg_query $other "$dsn" DBQ)" = "C:\x$other.mdb" ] ||
+    fail "data source TIDEWELL of the $other-bit view removed"
   for v in 32 64; do
-    for k in 'HKLM\Software\Quorvan Labs\Tidewell' "$uninst" 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Tidelink.exe' \
-             'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Tideclean.exe' 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Tidestart.exe'; do
+    for k in "$key" "$uninst" "$svc" "$apps\Tidelink.exe" "$apps\Tideclean.exe" "$apps\Tidestart.exe"; do
       wine_run 30 reg query "$k" "/reg:$v" >/dev/null 2>&1 && fail "$k left in the $v-bit view"
     done
   done
@@ -154,12 +191,13 @@ echo "$out"
 [ "$out" = "$confirm
 exit|0" ] || fail "accepted run: $out"
 removed "$inst"
-[ -f "$hosttemp/Tideclean.EXE" ] || fail "no Tideclean.EXE in $hosttemp"
+cmp -s "$hosttemp/Tideclean.EXE" "$prod" || fail "Tideclean.EXE in $hosttemp is not the $PRODUCT_BUILD program"
+tr -d '\r' < "$ulog" | grep -q 'run: Tidestart .*, mode uninstall (second stage)$' || fail "no second stage in the log: $(cat "$ulog")"
 for i in $(seq 1 60); do grep -qF 'ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" 2>/dev/null && break; sleep 0.5; done
 grep -qF '/ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" || fail "exit survey not opened: $(cat "$TEST_TMP/browser/java.args" 2>&1)"
 pfro=$(wine_run 30 reg query "$pending" /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r')
 echo "$pfro" | grep -qi 'Tideclean.EXE' || fail "no delayed deletion: $pfro"
-pass "/UNINSTALL accepted: service gone from sc query, ODBC keys, product, uninstall and synch keys gone in both views, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
+pass "/UNINSTALL accepted: service gone from sc query, its key, product, uninstall and synch keys gone in both views, data source TIDEWELL gone from the program's own $own-bit view and kept in the $other-bit one, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE (the $PRODUCT_BUILD program: $(file -b "$prod" | cut -d, -f1)) deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
 
 # --- 2. the Uninstall button of the main window -----------------------------
 inst="$TEST_TMP/inst2/Quorvan Labs/Tidewell"
@@ -196,7 +234,7 @@ inst="$TEST_TMP/inst3/Quorvan Labs/Tidewell"
 install "$inst"
 echo other > "$TEST_TMP/inst3/Quorvan Labs/other.txt"
 rm -rf "$XDG_DATA_HOME/Trash" "$hosttemp/Tideclean.EXE"
-out=$(robot run --timeout 180 --answers OK -- "$(winpath "$W64/Tidestart.exe")" /UNINSTALL)
+out=$(robot run --timeout 180 --answers OK -- "$(winpath "$prod")" /UNINSTALL)
 echo "$out" | tail -1
 [ "$(echo "$out" | tail -1)" = "exit|0" ] || fail "outside run: $out"
 [ ! -e "$hosttemp/Tideclean.EXE" ] || fail "a copy was made"
@@ -224,8 +262,8 @@ refused() {  # dir, how: the robot's line and the listing before and after
   echo "$out" | grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
     || fail "refusal of $dir: $out"
   [ "$b" = "$a" ] && [ -n "$b" ] || fail "$dir changed: $(diff <(echo "$b") <(echo "$a"))"
-  tail -2 "$hosttemp/Tidestart-uninstall.log" | tr -d '\r' | grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" ||
-    fail "the run log does not record the refusal of $dir: $(tail -3 "$hosttemp/Tidestart-uninstall.log")"
+  tail -2 "$ulog" | tr -d '\r' | grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" ||
+    fail "the run log does not record the refusal of $dir: $(tail -3 "$ulog")"
 }
 install "$TEST_TMP/inst4/Tidewell"
 snap_before=$(snapshot "$TEST_TMP/inst4/Tidewell")
@@ -234,9 +272,10 @@ for d in 'C:\' 'C:\Program Files\' "$profile\\" 'C:\tide-uninstall-test\photos\'
   refused "$d" -- "$(winpath "$TEST_TMP/inst4/Tidewell/Tidestart.EXE")" /UNINSTALL
 done
 wine_run 30 reg add 'HKLM\Software\Quorvan Labs\Tidewell' /v AppPath /d "$(winpath "$TEST_TMP/inst4/Tidewell")\\" /f /reg:64 >/dev/null
-[ "$snap_before" = "$(snapshot "$TEST_TMP/inst4/Tidewell")" ] || fail "a refused /UNINSTALL changed the installation"
+snap_after=$(snapshot "$TEST_TMP/inst4/Tidewell")
+[ "$snap_before" = "$snap_after" ] || fail "a refused /UNINSTALL changed the installation: $(diff <(echo "$snap_before") <(echo "$snap_after"))"
 pass "/UNINSTALL with AppPath C:\\, C:\\Program Files\\, $profile\\ and a folder without the installation's files: refused in a Notice box naming it, nothing changed (listings, registry, service)"
 for d in "$profile\\" 'C:\users\' 'C:\' 'C:\windows\' 'C:\tide-uninstall-test\photos\'; do
-  refused "$d" -- "$(winpath "$W64/Tidestart.exe")" /douninstall x "$d"
+  refused "$d" -- "$(winpath "$prod")" /douninstall x "$d"
 done
 pass "/douninstall by hand with the profile folder, the profiles folder, C:\\, the Windows folder and a folder without the installation's files: refused, left intact"
