@@ -168,23 +168,21 @@ e2e_exists() {
   [ -e "$h" ] || [ -n "$(find "$WINEPREFIX/drive_c" -ipath "$h" -print -quit 2>/dev/null)" ]
 }
 
-# The road a first installation took on this 64-bit prefix. The shipped
-# 32-bit program runs under WOW64 and takes the 64-bit road: JREx64 and
-# TOMCATx64 fetched, "Arch" x64. The x86_64 build is no WOW64 process, so
-# it sees a 32-bit Windows: JRE and TOMCAT (its release has x86_64
-# programs there), "Arch" x86 and the .x86 redirector. Either way: the
-# product's keys in the 64-bit view only (a 32-bit process must ask for it), the
-# service's ImagePath on the installation's x86_64 server program, the
-# runtime in the 64-bit view, the shortcuts' targets in the installation.
-# Prints one line per check; fails at the first that does not hold. Reads
-# the nginx log of the run (NGINX_ACCESS_LOG) and the release folder $rel.
+# The road a first installation took on this 64-bit prefix, whichever build
+# ran (the shipped 32-bit program under WOW64, the x86_64 build natively):
+# JREx64 and TOMCATx64 fetched, never JRE and TOMCAT; "Arch" x64; the
+# product's keys in the 64-bit view only (a 32-bit process must ask for
+# it); the .x64 redirector; the service's ImagePath on the installation's
+# x86_64 server program; the runtime in the 64-bit view; the shortcuts'
+# targets in the installation. Prints one line per check; fails at the
+# first that does not hold. Reads the nginx log of the run
+# (NGINX_ACCESS_LOG) and the release folder $rel.
 e2e_road() {
   local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0 announced
   announced=$(awk -F= '/^\[/ {s = $0} s ~ /^\[DOWNLOADER\]/ && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r')
   fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' \
     | grep -vxF "${announced:-downloader.ini}" | sort -u | tr '\n' ' ')
   local arch=x64 sections="JREx64 UNZIP CATALINA_BASE TOMCATx64 TW"
-  [ "$PRODUCT_BUILD" = win32 ] || { arch=x86; sections="JRE UNZIP CATALINA_BASE TOMCAT TW"; }
   want=$(for f in $sections; do
            awk -F= -v s="[$f]" '{sub(/\r$/, "")} /^\[/ {in_s = ($0 == s)} in_s && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r'
          done | sort | tr '\n' ' ')
