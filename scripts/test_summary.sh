@@ -5,9 +5,11 @@
 out=$1 log=$2
 echo
 echo "Windows tests: the build each ran, or why it was skipped"
-awk '/^[0-9]+\/[0-9]+ Testing: wine\./ { name = $3; what = "" }
+# A skipped test's reason is its last line of output ("skipped: ...").
+awk '/^[0-9]+\/[0-9]+ Testing: wine\./ { name = $3; what = ""; last = "" }
      name && /^build: / { what = $0 }
-     name && /^skipped: / { what = $0 }
+     name && /^<end of output>$/ { if (last ~ /^skipped: /) what = last }
+     name { last = $0 }
      name && /^"wine\..*" end time/ { if (what != "") printf "  %-24s %s\n", name, what; name = "" }' \
   "$log" 2>/dev/null | sort || true
 skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$out" | grep -c '(Skipped)' || true)

@@ -4,7 +4,6 @@
 # runs every case; reg.exe then looks at both views from outside.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 need_wine32
-echo "32-bit Wine: i386 programs run $(i386_mode) on this machine"
 exe=$W32/settings_wow64.exe
 [ -f "$exe" ] || { echo "skip: $exe not built"; exit 77; }
 

@@ -4,7 +4,6 @@
 # minute here.)
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 need_wine32
-echo "32-bit Wine: i386 programs run $(i386_mode) on this machine"
 # Not for boxes: so that a Wine session this test happens to start gets a
 # desktop that can show windows for the tests after it.
 need_display

@@ -2,7 +2,6 @@
 # under WOW64 (slow to start here: about a minute under qemu).
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 need_wine32
-echo "32-bit Wine: i386 programs run $(i386_mode) on this machine"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
 start_wine_desktop
 make_testini_fixture "$TEST_TMP"

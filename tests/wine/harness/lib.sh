@@ -65,6 +65,7 @@ need_wine32() {
     echo "skipped: ${s#no }"
     exit 77
   fi
+  echo "build: win32 (32-bit programs under WOW64; i386 programs run $(i386_mode) here)"
 }
 
 # How this machine runs i386 Linux programs, Wine's 32-bit loader among
