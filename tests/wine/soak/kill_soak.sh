@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Kill soak: the installer killed at random points of its download, again
-# and again, then run to the end. Each round starts Tidestart.exe (x86_64
-# build) /i URL against a stand-in release whose components are padded to a
+# and again, then run to the end. Each round starts Tidestart.exe (the
+# build product_build picks) /i URL against a stand-in release whose components are padded to a
 # few MiB and served by nginx slowed to RATE, lets the robot agree to the
 # licence, type C:\Tidewell\ and click Install, waits a random time and
 # kills the program; the next round resumes. After the last kill one run
@@ -54,7 +54,7 @@ start_wine_desktop
 # --- the release: padded so that the download takes a while ----------------
 served=$TEST_TMP/served
 rel=$served/release
-e2e_release "$rel" 4.2.1 x64
+e2e_release "$rel" 4.2.1 "$PRODUCT_RELEASE_ARCH"
 i=0
 for f in "$rel"/*; do
   case $f in *.ini) continue ;; esac
