@@ -178,28 +178,28 @@ e2e_exists() {
 # first that does not hold. Reads the nginx log of the run
 # (NGINX_ACCESS_LOG) and the release folder $rel.
 e2e_road() {
-  local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0 announced
+  local key='HKLM\Software\Quorvan Labs\Tidewell' fetched want v img prog home menu f t n=0 announced downloader=""
   announced=$(awk -F= '/^\[/ {s = $0} s ~ /^\[DOWNLOADER\]/ && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r')
   fetched=$(grep -o '"GET /[^ ]*' "$NGINX_ACCESS_LOG" | sed 's|.*/||' | grep -v '^downloader\.ini' \
     | grep -vxF "${announced:-downloader.ini}" | sort -u | tr '\n' ' ')
-  local arch=x64 sections="JREx64 UNZIP CATALINA_BASE TOMCATx64 TW"
+  local sections="JREx64 UNZIP CATALINA_BASE TOMCATx64 TW"
   want=$(for f in $sections; do
-           awk -F= -v s="[$f]" '{sub(/\r$/, "")} /^\[/ {in_s = ($0 == s)} in_s && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini" | tr -d '\r'
+           awk -F= -v s="[$f]" '{sub(/\r$/, "")} /^\[/ {in_s = ($0 == s)} in_s && $1 == "FILE_NAME" {print $2}' "$rel/downloader.ini"
          done | sort | tr '\n' ' ')
   [ "$fetched" = "$want" ] || fail "road: components fetched: $fetched (expected $want)"
   echo "road: components fetched: $fetched(sections ${sections// /, })"
   echo "road: UNZIP.EXE run from the release: $(file -b "$E2E_INST/UNZIP.EXE" | cut -d, -f1)"
-  [ "$(reg_query 64 "$key" Arch)" = $arch ] || fail "road: Arch is '$(reg_query 64 "$key" Arch)' in the 64-bit view, not $arch"
+  [ "$(reg_query 64 "$key" Arch)" = x64 ] || fail "road: Arch is '$(reg_query 64 "$key" Arch)' in the 64-bit view, not x64"
   [ -z "$(reg_query 32 "$key" AppPath)" ] || fail "road: the product's key was written in the 32-bit view"
   [ "$(reg_query 64 "$key" AppPath)" = 'C:\Tidewell\' ] || fail "road: AppPath in the 64-bit view: $(reg_query 64 "$key" AppPath)"
   v=$(reg_query 64 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)
   [ -n "$v" ] || fail "road: no uninstall entry in the 64-bit view"
   [ -z "$(reg_query 32 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell' DisplayVersion)" ] ||
     fail "road: an uninstall entry in the 32-bit view"
-  echo "road: Arch $arch; AppPath, Version and the uninstall entry (DisplayVersion $v) in the 64-bit view, none in the 32-bit view"
-  cmp -s "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" "$E2E_INST/TCBase/bin/native/isapi_redirect.dll.$arch" ||
-    fail "road: isapi_redirect.dll is not the .$arch one: $(cat "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" 2>&1)"
-  echo "road: redirector: isapi_redirect.dll is isapi_redirect.dll.$arch"
+  echo "road: Arch x64; AppPath, Version and the uninstall entry (DisplayVersion $v) in the 64-bit view, none in the 32-bit view"
+  cmp -s "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" "$E2E_INST/TCBase/bin/native/isapi_redirect.dll.x64" ||
+    fail "road: isapi_redirect.dll is not the .x64 one: $(cat "$E2E_INST/TCBase/bin/native/isapi_redirect.dll" 2>&1)"
+  echo "road: redirector: isapi_redirect.dll is isapi_redirect.dll.x64"
   img=$(reg_query 64 'HKLM\System\CurrentControlSet\Services\Tidewell' ImagePath)
   prog=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$img")
   [ "${prog,,}" = 'c:\tidewell\apache-tomcat-standin\bin\tomcat7.exe' ] || fail "road: service ImagePath: $img"
@@ -216,9 +216,9 @@ e2e_road() {
     t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$f")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
     [ -n "$t" ] && e2e_exists "$t" || fail "road: $(basename "$f") points at '$t', which does not exist"
     echo "road: shortcut $(basename "$f") -> $t"
+    [ "$(basename "$f")" = "Tidewell Downloader.lnk" ] && downloader=$t
     n=$((n + 1))
   done
   [ "$n" -ge 4 ] || fail "road: only $n shortcuts in $menu"
-  t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$menu/Tidewell Downloader.lnk")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
-  [ "$t" = "${E2E_RAN:-$(winpath "$E2E_EXE")}" ] || fail "road: Tidewell Downloader.lnk points at '$t', not at the installer that ran"
+  [ "$downloader" = "${E2E_RAN:-$(winpath "$E2E_EXE")}" ] || fail "road: Tidewell Downloader.lnk points at '$downloader', not at the installer that ran"
 }
