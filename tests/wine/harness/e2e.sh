@@ -213,7 +213,8 @@ e2e_road() {
   [ -n "$menu" ] || fail "road: no StartMenuIcon"
   menu=$(e2e_host "${menu%\\*}")
   for f in "$menu"/*.lnk; do
-    t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$f")" </dev/null | tr -d '\r' | sed -n 's/^target=//p')
+    t=$(wine_run 60 "$W64/service_shortcuts.exe" link "$(winpath "$f")" </dev/null | tr -d '\r' | sed -n 's/^target=//p') ||
+      fail "road: service_shortcuts.exe could not read $(basename "$f") (it failed or timed out)"
     [ -n "$t" ] && e2e_exists "$t" || fail "road: $(basename "$f") points at '$t', which does not exist"
     echo "road: shortcut $(basename "$f") -> $t"
     [ "$(basename "$f")" = "Tidewell Downloader.lnk" ] && downloader=$t
