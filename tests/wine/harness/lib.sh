@@ -44,7 +44,10 @@ winpath() { local p; p=$(readlink -m "$1"); echo "Z:${p//\//\\}"; }
 # of 300 or more.
 wine_run() {
   local limit=$1; shift
-  timeout --kill-after=5 "$limit" "$WINE64" "$@"
+  local rc=0 t0=$SECONDS
+  timeout --kill-after=5 "$limit" "$WINE64" "$@" || rc=$?
+  [ -z "${TIDE_WINE_RUNLOG:-}" ] || echo "$(date +%T) $(basename "$0") rc=$rc $((SECONDS-t0))s $*" >> "$TIDE_WINE_RUNLOG"
+  return $rc
 }
 
 # What the set-up found out about 32-bit Windows programs on this machine:

@@ -21,6 +21,18 @@ fi
 # One X display for the whole run, before the first Wine program starts.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
+# Wine's sockets are made by the wineserver, in its network namespace: a
+# wineserver of this prefix left by a run in another namespace (another
+# unshare -n, or the host's) would send every connection of this run there,
+# where this run's servers do not listen.
+for pid in $(pgrep -x 'wineserver(64)?' || true); do
+  tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+  [ "$(readlink "/proc/$pid/ns/net")" = "$(readlink /proc/self/ns/net)" ] && continue
+  echo "harness: the wineserver of $WINEPREFIX (pid $pid) runs in another network namespace; restarting it here"
+  timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
+  timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+  rm -f "$state"/desktop-keeper.pid
+done
 need_display
 echo "display $DISPLAY"
 # The session's own processes (services.exe, the desktop) start with the
