@@ -41,9 +41,14 @@ for c in "Notice" "Tomcat Running?"; do  # 8080 is held
 done
 e2e_R window --title "$E2E_TITLE" --until "enabled:&Uninstall" --timeout 30 >/dev/null || fail "Uninstall not enabled after Cancel"
 texts=$(e2e_status_texts "$t_click" | cut -d'|' -f2-)
-for t in "Download aborted" "Configuring System" "Starting Apache Tomcat"; do
+for t in "Configuring System" "Starting Apache Tomcat"; do
   echo "$texts" | grep -qxF "$t" || fail "no status \"$t\" after Cancel: $texts"
 done
+# "Download aborted" stands in the status line only until the next step's
+# text replaces it, often within one sample of the watch (wine.componentdl
+# reads it from the downloader itself); the log records the cancel.
+grep -q 'failed: the download was cancelled' "$E2E_INST/Tidestart.log" ||
+  fail "the log does not record the cancelled download: $(tail -5 "$E2E_INST/Tidestart.log")"
 order=$(e2e_bold_times "$t_click" | cut -d'|' -f1 | tr -d '\n')
 [ "$order" = 12345 ] || fail "stage labels bold in order 1..5 after Cancel: '$order'"
 [ -f "$E2E_INST/UNZIP.EXE" ] || fail "UNZIP.EXE not in the install directory"
@@ -53,5 +58,5 @@ order=$(e2e_bold_times "$t_click" | cut -d'|' -f1 | tr -d '\n')
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ShortcutsOffered)" = Y ] || fail "ShortcutsOffered not Y after Cancel"
 e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
 wait "$E2E_PID" || fail "Tidestart.exe ended with $? after Cancel"
-pass "Cancel while catalina_base.zip downloads: \"Download aborted\", the runtime installer ran and UNZIP.EXE is there, no server base and no Version; then $(echo "$texts" | grep -xE 'Configuring System|Starting Apache Tomcat' | tr '\n' ',' ) the boxes: $(echo "$boxes" | tr '\n' ' '), ShortcutsOffered Y, Uninstall enabled (read by the robot), Cancel closes the window"
+pass "Cancel while catalina_base.zip downloads: the cancel logged, the runtime installer ran and UNZIP.EXE is there, no server base and no Version; then $(echo "$texts" | grep -xE 'Configuring System|Starting Apache Tomcat' | tr '\n' ',' ) the boxes: $(echo "$boxes" | tr '\n' ' '), ShortcutsOffered Y, Uninstall enabled (read by the robot), Cancel closes the window"
 
