@@ -55,7 +55,7 @@ for i in $(seq 1 "$runs"); do
   [ "$got" = "$big_md5" ] || fail "curl: digest $got"
   native_ms=$(( (t1 - t0) / 1000000 ))
   line=$(wine_bench big.bin "$big_md5" $((256 << 20)))
-  echo "$line" | grep -q 'ok=1' || fail "TUrlDownloader: $line"
+  <<<"$line" grep -q 'ok=1' || fail "TUrlDownloader: $line"
   wine_ms=$(echo "$line" | field ms)
   echo "run $i: curl+md5sum ${native_ms} ms, TUrlDownloader ${wine_ms} ms ($line)"
   ratios+=("$(python3 -c "print($wine_ms / max($native_ms, 1))")")
@@ -69,7 +69,7 @@ echo "best: curl+md5sum ${best_native} ms, TUrlDownloader+MD5 under Wine ${best_
 mem() {  # name md5 size
   local line rss
   line=$( { /usr/bin/time -f 'host_max_rss_kib=%M' "$WINE64" "$exe" "$NGINX_URL/$1" "$(winpath "$local_file")" "$2" "$3" | tr -d '\r'; } 2>&1 )
-  echo "$line" | grep -q 'ok=1' || fail "memory run $1: $line"
+  <<<"$line" grep -q 'ok=1' || fail "memory run $1: $line"
   echo "$line" | tr '\n' ' '
 }
 m16=$(mem small.bin "$small_md5" $((16 << 20)))

@@ -40,7 +40,7 @@ lines() { wc -l < "$NGINX_ACCESS_LOG"; }
 run() {  # manifest-url dir alt components abort-ms
   wine_run 120 "$exe" /i "$1" "$(winpath "$2")" "$3" "$4" "$5" 2>&1 | tr -d '\r' || fail "componentdl_wine.exe failed"
 }
-want() { echo "$out" | grep -qxF "$1" || fail "$2: expected '$1' in:
+want() { <<<"$out" grep -qxF "$1" || fail "$2: expected '$1' in:
 $out"; }
 same_files() { local f; for f in "${files[@]}"; do cmp -s "$rel/$f" "$1/$f" || fail "$1/$f differs from the release"; done; }
 
@@ -77,7 +77,7 @@ out=$(run "$fail2" "$app" - UNZIP,CATALINA_BASE,TOMCAT -1)
 echo "$out"
 want "status=DOWNLOAD_FAILED" "failing second"
 want "downloaded=UNZIP" "failing second"
-echo "$out" | grep -q '^box=Error Dowloading|An error happened downloading .*not-on-the-server.zip' || fail "no failure box: $out"
+<<<"$out" grep -q '^box=Error Dowloading|An error happened downloading .*not-on-the-server.zip' || fail "no failure box: $out"
 ! grep -q 'apache-tomcat-7.0.50.zip' <(tail -n +5 "$NGINX_ACCESS_LOG") || fail "the third was requested"
 pass "second of three fails: DOWNLOAD_FAILED, first listed, third never requested"
 
@@ -103,7 +103,7 @@ want "status=DOWNLOAD_SUCCEEDED" "resume"
 want "downloaded=TW" "resume"
 cmp -s "$rel/tidewell-3.4.16.zip" "$app/tidewell-3.4.16.zip" || fail "resumed file differs"
 l=$(tail -n +$((before + 1)) "$NGINX_ACCESS_LOG")
-[ "$(echo "$l" | wc -l)" = 1 ] && echo "$l" | grep -qF "\"GET /release/tidewell-3.4.16.zip HTTP/1.1\" 206 $((307200 - part)) range=\"bytes=$part-307200\"" \
+[ "$(echo "$l" | wc -l)" = 1 ] && <<<"$l" grep -qF "\"GET /release/tidewell-3.4.16.zip HTTP/1.1\" 206 $((307200 - part)) range=\"bytes=$part-307200\"" \
   || fail "resume: nginx saw: $l"
 pass "next run resumed at byte $part (Range: bytes=$part-307200)"
 
@@ -113,7 +113,7 @@ out=$(run "$evil" "$app" - UNZIP,TW -1)
 echo "$out"
 want "status=DOWNLOAD_FAILED" "evil"
 want "downloaded=" "evil"
-echo "$out" | grep -q '^box=Notice|.*component UNZIP.*\.\.\\evil\.exe' || fail "the refusal does not name the component: $out"
+<<<"$out" grep -q '^box=Notice|.*component UNZIP.*\.\.\\evil\.exe' || fail "the refusal does not name the component: $out"
 [ -z "$(find "$TEST_TMP/inst/evil" -iname 'evil*' -type f)" ] || fail "evil.exe was written: $(find "$TEST_TMP/inst" -iname 'evil*')"
 [ -z "$(find "$TEST_TMP/inst/evil/app" -type f ! -name downloader.ini)" ] || fail "files written: $(find "$TEST_TMP/inst/evil/app" -type f)"
 ! grep -qi evil "$NGINX_ACCESS_LOG" || fail "evil.exe was requested"
@@ -129,7 +129,7 @@ out=$(run "$normal" "$app" "$(winpath "$rel")\\" TW -1)
 echo "$out"
 want "status=DOWNLOAD_SUCCEEDED" "partial file, Alt_Path copy"
 want "downloaded=TW" "partial file, Alt_Path copy"
-! echo "$out" | grep -q '^box=' || fail "partial file, Alt_Path copy: a message box: $out"
+! <<<"$out" grep -q '^box=' || fail "partial file, Alt_Path copy: a message box: $out"
 cmp -s "$rel/tidewell-3.4.16.zip" "$app/tidewell-3.4.16.zip" || fail "partial file, Alt_Path copy: TW differs"
 [ "$(lines)" = "$before" ] || fail "partial file, Alt_Path copy: nginx was asked: $(tail -n +$((before + 1)) "$NGINX_ACCESS_LOG")"
 pass "partial file in the install directory replaced by the Alt_Path copy, no request"
@@ -155,7 +155,7 @@ echo "$out"
 want "status-after-abort=ABORT_PENDING" "abort of a hanging connect"
 want "status=DOWNLOAD_ABORTED" "abort of a hanging connect"
 want "last-text=Download aborted" "abort of a hanging connect"
-! echo "$out" | grep -q '^box=' || fail "abort of a hanging connect: a message box: $out"
+! <<<"$out" grep -q '^box=' || fail "abort of a hanging connect: a message box: $out"
 ms=$(echo "$out" | sed -n 's/^abort-latency-ms=//p')
 gone=$(echo "$out" | sed -n 's/^destroyed-ms=//p')
 [ -n "$ms" ] && [ "$ms" -lt 1000 ] || fail "abort of a hanging connect took ${ms:-?} ms"

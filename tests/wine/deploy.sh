@@ -27,7 +27,7 @@ for v in 3.3.0 3.4.1; do
 done
 
 same() { cmp "$1" "$2" || fail "$3: $(diff <(cat -A "$1") <(cat -A "$2") | head -20)"; }
-want() { echo "$out" | grep -qxF "$1" || fail "$2: expected '$1' in:
+want() { <<<"$out" grep -qxF "$1" || fail "$2: expected '$1' in:
 $out"; }
 crlf() { printf '%s\r\n' "$@"; }
 escaped() { sed -e 's/[\\:=]/\\&/g' <<<"$1"; }  # a properties value
@@ -63,7 +63,7 @@ want version-after=3.3.0 "first installation"
 want arch-after=x64 "first installation"
 [ "$(echo "$out" | grep '^status-line=' | head -n 1)" = "status-line=Installing Tidewell" ] || fail "first status text"
 [ "$(echo "$out" | grep '^status-line=' | tail -n 1)" = "status-line=Installation of Tidewell Completed" ] || fail "last status text"
-! echo "$out" | grep -q '^box=' || fail "a message box on a first installation"
+! <<<"$out" grep -q '^box=' || fail "a message box on a first installation"
 old=$a/tidewell-3.3.0
 attach="AttachmentDirectory=$(escaped "$A\\UploadedAttachments")"
 { cat "$old/WEB-INF/configuration.default"; crlf "EnableAttachments=yes" "$attach" "URLBase=http\\://localhost\\:$http/calendar/"; } \
@@ -84,7 +84,7 @@ out=$(run 3.4.1 install "$a" version=3.3.0 arch=x64 port=$http)
 echo "$out"
 want installed=1 "upgrade"
 want version-after=3.4.1 "upgrade"
-! echo "$out" | grep -q '^box=' || fail "a message box on the upgrade"
+! <<<"$out" grep -q '^box=' || fail "a message box on the upgrade"
 new=$a/tidewell-3.4.1
 sql=$new/WEB-INF/sql
 N="$A\\tidewell-3.4.1"
@@ -124,7 +124,7 @@ out=$(run 3.4.1 install "$a" version=3.4.1 arch=x64 port=$http)
 echo "$out"
 want installed=1 "re-installation"
 want version-after=3.4.1 "re-installation"
-! echo "$out" | grep -q '^box=' || fail "a message box on the re-installation"
+! <<<"$out" grep -q '^box=' || fail "a message box on the re-installation"
 [ "$(tr -d '\r' < "$sql/Access/calendar.mdb")" = "calendar data of 3.4.1" ] || fail "calendar.mdb replaced"
 [ "$(tr -d '\r' < "$sql/DERBY/calendardb/seg0/c10.dat")" = "calendar data of 3.4.1" ] || fail "calendardb changed"
 [ "$(tr -d '\r' < "$sql/DERBY/calendardb/service.properties")" = "live Derby" ] || fail "calendardb replaced"
@@ -167,8 +167,8 @@ same "$TEST_TMP/calls.want" <(tr -d '\r' < "$b/java.args") "the calls of the Der
 nd=$b/tidewell-3.4.1/WEB-INF/sql/DERBY/calendardb
 # The shipped empty database (service.properties of 3.4.1) gave way to the old one.
 diff -r "$b/tidewell-3.1.0/WEB-INF/sql/DERBY/calendardb" "$nd" || fail "calendardb is not the 3.1.0 one"
-tail -n 1 "$b/tidewell-3.4.1/WEB-INF/configuration.properties" | tr -d '\r' \
-  | grep -qxF "JDBCConnectString=jdbc\\:derby\\:$(escaped "${B//\\//}/tidewell-3.4.1/WEB-INF/sql/DERBY/calendardb")" \
+grep -qxF "JDBCConnectString=jdbc\\:derby\\:$(escaped "${B//\\//}/tidewell-3.4.1/WEB-INF/sql/DERBY/calendardb")" \
+  <(tail -n 1 "$b/tidewell-3.4.1/WEB-INF/configuration.properties" | tr -d '\r') \
   || fail "no Derby line: $(tail -n 2 "$b/tidewell-3.4.1/WEB-INF/configuration.properties")"
 same "$TEST_TMP/b.before" <(snapshot "$b/tidewell-3.1.0") "the 3.1.0 folder changed"
 pass "Derby from 3.1.0: run320, run330, run340 with the quoted Tomcat home and DERBY, the old calendardb copied over the shipped one, then java.exe; 3.1.0 untouched"

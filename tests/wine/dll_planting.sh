@@ -27,7 +27,7 @@ pass "import tables hold only KnownDLLs and comctl32"
 # 2. Control: an unprotected program loads DLLs planted beside it.
 plant=(version wininet)
 for d in "${plant[@]}"; do cp "$W64/planted_marker.dll" "$dl/$d.dll"; done
-marker() { find "$dl" -maxdepth 1 -iname "$1.dll.loaded" | grep -q .; }  # case as the loader spells it
+marker() { [ -n "$(find "$dl" -maxdepth 1 -iname "$1.dll.loaded")" ]; }  # case as the loader spells it
 cp "$W64/dll_probe.exe" "$dl/"
 WINEDLLOVERRIDES="mscoree,mshtml=;version,wininet=n,b" wine_run 60 "$dl/dll_probe.exe" || fail "dll_probe.exe failed"
 marker version && marker wininet ||

@@ -41,10 +41,10 @@ e2e_browser_wait 10
 [ "$(tr -d '\r"' < "$E2E_BROWSER_ARGS" 2>/dev/null)" = "$url" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS" 2>&1); status line: $(e2e_status_texts "$t_click" | tr '\n' ' '); program: $(tail -5 "$TEST_TMP/tidestart.out"); install dir: $(ls "$E2E_INST" 2>&1 | tr '\n' ' '); requests: $(grep -c GET "$NGINX_ACCESS_LOG") $(tail -3 "$NGINX_ACCESS_LOG")"
 order=$(e2e_bold_times "$t_click" | cut -d'|' -f1 | tr -d '\n')
 [ "$order" = 12345 ] || fail "stage labels bold in order 1..5: '$order'"
-e2e_status_texts "$t_click" | grep -qx '[0-9.]*|Waiting 1 seconds for Tidewell to Start\.\.\.' || fail "no countdown: $(e2e_status_texts "$t_click")"
+grep -qx '[0-9.]*|Waiting 1 seconds for Tidewell to Start\.\.\.' <(e2e_status_texts "$t_click") || fail "no countdown: $(e2e_status_texts "$t_click")"
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Port)" = 9080 ] || fail "Port not 9080"
 page=$(curl -s --max-time 10 --noproxy '*' http://127.0.0.1:9080/calendar/) || true
-echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page on 9080: '$page'"
+<<<"$page" grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page on 9080: '$page'"
 pass "ports 80 and 8080 busy: installed from the window in $(( ($(e2e_ms) - t_click) / 1000 )) s, stage labels bold in order, \"Waiting 1 seconds for Tidewell to Start...\", the browser asked for $url, curl gets Tidewell 4.2.1 there"
 e2e_road
 pass "the road of the $PRODUCT_BUILD build on this 64-bit prefix"
@@ -88,7 +88,7 @@ box=$(e2e_R expect --caption "Tomcat Running?" --timeout 60) || fail "no \"Tomca
 e2e_R window --title "$E2E_TITLE" --until "enabled:&Uninstall" --timeout 30 >/dev/null || fail "Uninstall not enabled"
 sleep 2  # a countdown would have ticked by now
 texts=$(e2e_status_texts "$t_click")
-echo "$texts" | grep -q 'Waiting' && fail "a countdown ran: $texts"
+<<<"$texts" grep -q 'Waiting' && fail "a countdown ran: $texts"
 e2e_R click --title "$E2E_TITLE" --text "&Cancel" >/dev/null
 wait "$E2E_PID" || fail "Tidestart.exe ended with $?"
 [ ! -e "$E2E_BROWSER_ARGS" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS")"
@@ -97,7 +97,7 @@ fetched=$(tail -n +"$log_from" "$NGINX_ACCESS_LOG" | grep -o '"GET [^ ]*' | cut 
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" = 4.3.0 ] || fail "Version not 4.3.0"
 [ -f "$E2E_INST/tidewell-4.3.0/index.html" ] || fail "tidewell-4.3.0 not unpacked"
 [ -f "$E2E_INST/tidewell-4.2.1/index.html" ] || fail "the folder of 4.2.1 is gone"
-tr -d '\r' < "$E2E_INST/java.args" 2>/dev/null | grep -qxF -- '-cp ..\lib\tidewell.jar;..\classes com.quorvanlabs.tidewell.support.update.WinUpdate "C:\Tidewell\tidewell-4.2.1" "C:\Tidewell\tidewell-4.3.0"' ||
+grep -qxF -- '-cp ..\lib\tidewell.jar;..\classes com.quorvanlabs.tidewell.support.update.WinUpdate "C:\Tidewell\tidewell-4.2.1" "C:\Tidewell\tidewell-4.3.0"' <(tr -d '\r' < "$E2E_INST/java.args" 2>/dev/null) ||
   fail "the migration's java did not run: $(cat "$E2E_INST/java.args" 2>&1)"
 wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 || fail "the service is gone"
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ServiceInstalled)" = Y ] || fail "ServiceInstalled not Y"

@@ -42,7 +42,7 @@ done
 e2e_R window --title "$E2E_TITLE" --until "enabled:&Uninstall" --timeout 30 >/dev/null || fail "Uninstall not enabled after Cancel"
 texts=$(e2e_status_texts "$t_click" | cut -d'|' -f2-)
 for t in "Configuring System" "Starting Apache Tomcat"; do
-  echo "$texts" | grep -qxF "$t" || fail "no status \"$t\" after Cancel: $texts"
+  <<<"$texts" grep -qxF "$t" || fail "no status \"$t\" after Cancel: $texts"
 done
 # "Download aborted" stands in the status line only until the next step's
 # text replaces it, often within one sample of the watch (wine.componentdl

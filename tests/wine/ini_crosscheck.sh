@@ -4,5 +4,5 @@
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 out=$(wine_run 60 "$W64/ini_crosscheck.exe" "$(winpath "$TEST_TMP")" | tr -d '\r') || { echo "$out"; fail "the readers disagree"; }
 echo "$out"
-echo "$out" | grep -q '^0 disagreement(s)$' || fail "no verdict"
+<<<"$out" grep -q '^0 disagreement(s)$' || fail "no verdict"
 pass "INI reader agrees with GetPrivateProfileStringW"

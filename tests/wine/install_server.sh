@@ -84,7 +84,7 @@ install_dir() {
 run() {  # manifest, mode, dir
   wine_run 180 "$exe" /i "$NGINX_URL/$1" "$2" "$(winpath "$3")" 2>&1 | tr -d '\r' || fail "install_server_test.exe $2 failed"
 }
-want() { echo "$out" | grep -qxF "$1" || fail "$2: expected '$1' in:
+want() { <<<"$out" grep -qxF "$1" || fail "$2: expected '$1' in:
 $out"; }
 # A generated file: ANSI text without byte-order mark, CR LF after every line.
 ansi_crlf() {
@@ -108,7 +108,7 @@ expect_connectors() {  # dir, B, ajp
   same "$1/TCBase/bin/native/isapi_redirect.dll.x64" "$1/TCBase/bin/native/isapi_redirect.dll" "isapi_redirect.dll is not the .x64 copy"
 }
 shutdown_line_kept() {
-  grep -c $'^<Server port="8005" shutdown="SHUTDOWN">\r$' "$1/TCBase/conf/server.xml" | grep -qx 1 \
+  [ "$(grep -c $'^<Server port="8005" shutdown="SHUTDOWN">\r$' "$1/TCBase/conf/server.xml")" = 1 ] \
     || fail "the shutdown line changed: $(grep -n 'Server port' "$1/TCBase/conf/server.xml" | cat -A)"
 }
 
@@ -140,7 +140,7 @@ if needs_free "80, 8080, 8009 busy" 8005 9080 8019; then
   same "$TEST_TMP/server.want" "$d/TCBase/conf/server.xml" "server.xml with ports 9080 and 8019"
   shutdown_line_kept "$d"
   expect_connectors "$d" "$(winpath "$d")\\TCBase\\" 8019
-  tail -n 1 "$d/TCBase/conf/workers.properties" | grep -qx $'worker.ajp13.port=8019\r' || fail "workers.properties does not end with port 8019"
+  grep -qx $'worker.ajp13.port=8019\r' <(tail -n 1 "$d/TCBase/conf/workers.properties") || fail "workers.properties does not end with port 8019"
   pass "80, 8080 and 8009 busy: HTTP 9080 (Port=9080), AJP 8019 in server.xml and worker.ajp13.port=8019; shutdown line kept"
 fi
 

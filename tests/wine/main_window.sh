@@ -127,7 +127,7 @@ grep -q '^control|119|Button|&Install|.*|1|1|0$' "$TEST_TMP/agreed.txt" || fail 
 grep -q '^control|108|Button|I agree.*|1|1|1$' "$TEST_TMP/agreed.txt" || fail "agree not checked"
 grep -q '^control|110|Button|I do not agree.*|1|1|0$' "$TEST_TMP/agreed.txt" || fail "disagree still checked"
 R key --title "$title" tab >/dev/null
-R window --title "$title" | grep -qx 'focus|&Cancel' || fail "Tab after Install does not reach Cancel"
+grep -qx 'focus|&Cancel' <(R window --title "$title") || fail "Tab after Install does not reach Cancel"
 R click --title "$title" --text "I do not agree to the terms of the license."
 R window --title "$title" --until "disabled:&Install" --timeout 10 >/dev/null || fail "disagree left Install enabled"
 R click --title "$title" --text "I agree to the terms of the license."
@@ -153,7 +153,7 @@ shot folder_browser "$(echo "$dialog" | head -1)"
 dialog_title=$(echo "$dialog" | head -1 | cut -d'|' -f3)
 R click --title "$dialog_title" --text Cancel || fail "no Cancel in the folder browser"
 R wait-gone --title "$dialog_title" --timeout 10 || fail "the folder browser did not close"
-R window --title "$title" | grep -qx 'control|106|Edit|C:\\Program Files\\Quorvan Labs\\Tidewell\\|208,101,473,21|1|1|0' ||
+grep -qx 'control|106|Edit|C:\\Program Files\\Quorvan Labs\\Tidewell\\|208,101,473,21|1|1|0' <(R window --title "$title") ||
   fail "cancelling the browser changed the path"
 pass "the ... button opens the folder browser (\"$dialog_title\"); cancelled, the path is unchanged"
 
@@ -183,7 +183,7 @@ pass "Escape closes the window; the program ends with 0"
 # --- second run: a recorded installation ---
 start_window
 listing=$(R window --title "$title" --until "enabled:&Uninstall" --timeout 60) || fail "Uninstall not enabled with a recorded installation"
-echo "$listing" | grep -qx 'control|106|Edit|C:\\Tidewell\\|208,101,473,21|1|1|0' || fail "the recorded directory is not offered"
+<<<"$listing" grep -qx 'control|106|Edit|C:\\Tidewell\\|208,101,473,21|1|1|0' || fail "the recorded directory is not offered"
 R click --title "$title" --text "I agree to the terms of the license."
 R window --title "$title" --until "focus:&Install" --timeout 10 >/dev/null || fail "Install did not get the focus"
 order=()

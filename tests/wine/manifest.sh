@@ -24,24 +24,24 @@ run() { : > "$TEST_TMP/out.txt"; wine_run 60 "$exe" "$@" > /dev/null 2>&1 || fai
 export TIDETEST_LOOKUPS=3
 out=$(run /i "$url")
 echo "$out"
-echo "$out" | grep -qx 'lookup 3: TW FILE_VERSION=3.4.16' || fail "lookups: $out"
+<<<"$out" grep -qx 'lookup 3: TW FILE_VERSION=3.4.16' || fail "lookups: $out"
 cmp -s "$app/downloader.ini" "$served/release/downloader.ini" || fail "the local copy is not the served manifest"
 [ "$(gets)" = 1 ] || fail "expected 1 request for 3 lookups, log: $(cat "$NGINX_ACCESS_LOG")"
-grep 'GET /release/downloader.ini ' "$NGINX_ACCESS_LOG" | grep -q 'ua="Tidewell Downloader V' || fail "agent name missing: $(cat "$NGINX_ACCESS_LOG")"
+grep -q 'ua="Tidewell Downloader V' <(grep 'GET /release/downloader.ini ' "$NGINX_ACCESS_LOG") || fail "agent name missing: $(cat "$NGINX_ACCESS_LOG")"
 pass "/i URL: fetched once into the install directory, 3 lookups"
 
 # 2. A new run with an existing (stale) local copy fetches again.
 printf '[TW]\r\nFILE_VERSION=3.4.15\r\n' > "$app/downloader.ini"
 export TIDETEST_LOOKUPS=1
 out=$(run /i "$url")
-echo "$out" | grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "stale copy was read: $out"
+<<<"$out" grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "stale copy was read: $out"
 [ "$(gets)" = 2 ] || fail "first lookup of a run did not fetch again"
 pass "first lookup of a new run fetches again over an existing copy"
 
 # 3. "/UNINSTALL" reads the existing copy, no request.
 printf '[TW]\r\nFILE_VERSION=3.4.15\r\n' > "$app/downloader.ini"
 out=$(run /UNINSTALL /i "$url")
-echo "$out" | grep -qx 'lookup 1: TW FILE_VERSION=3.4.15' || fail "/UNINSTALL: $out"
+<<<"$out" grep -qx 'lookup 1: TW FILE_VERSION=3.4.15' || fail "/UNINSTALL: $out"
 [ "$(gets)" = 2 ] || fail "/UNINSTALL fetched: $(cat "$NGINX_ACCESS_LOG")"
 pass "/UNINSTALL: local copy read, nginx saw no request"
 
@@ -59,7 +59,7 @@ advice=$(grep -c '^Error Downloading Software|An error happened downloading a fi
 # (Seen once only when the quit request of the first lookup is already a
 # WM_QUIT in the queue: the second box then closes before it is drawn.)
 [ "$advice" = 2 ] || fail "expected the advice box twice (once per lookup), robot saw $advice: $boxes"
-echo "$out" | grep -qx 'quit requested: yes' || fail "no quit request: $out"
-echo "$out" | grep -qx 'message loop: ended by the quit request' || fail "the message loop did not end: $out"
+<<<"$out" grep -qx 'quit requested: yes' || fail "no quit request: $out"
+<<<"$out" grep -qx 'message loop: ended by the quit request' || fail "the message loop did not end: $out"
 [ ! -s "$app/downloader.ini" ] || fail "a failed fetch left a manifest"
 pass "failed fetch: advice box once per lookup, program ends at its message loop"

@@ -16,7 +16,7 @@ exe=$W64/orchestrate_test.exe
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 
-want() { echo "$out" | grep -qxF "$1" || fail "$2: expected '$1' in:
+want() { <<<"$out" grep -qxF "$1" || fail "$2: expected '$1' in:
 $out"; }
 
 # --- the release: stand-in server distribution plus Tidewell 4.2.1 ----------
@@ -72,8 +72,8 @@ out=$(run "  $I\\  ")
 ms=$(( ($(date +%s%N) - t0) / 1000000 ))
 echo "$out" | grep -E '^(stage|install-phase-done|countdown-done|box|error)='
 echo "(the whole run took $ms ms)"
-! echo "$out" | grep -q '^box=' || fail "message boxes during the installation: $(echo "$out" | grep '^box=')"
-! echo "$out" | grep -q '^error=' || fail "$(echo "$out" | grep '^error=')"
+! <<<"$out" grep -q '^box=' || fail "message boxes during the installation: $(echo "$out" | grep '^box=')"
+! <<<"$out" grep -q '^error=' || fail "$(echo "$out" | grep '^error=')"
 stages=$(echo "$out" | sed -n 's/^stage=\([0-9]\) .*/\1/p' | tr -d '\n')
 [ "$stages" = 12345 ] || fail "stages in order 1..5, got '$stages'"
 want "components=JREx64,UNZIP,CATALINA_BASE,TOMCATx64,TW" "downloaded list"
@@ -98,7 +98,7 @@ pass "cbInstallClick to the end: stages 1 to 5 in order, every component fetched
 state=$(wine_run 30 sc query Tidewell </dev/null 2>/dev/null | tr -d '\r' | awk '$1=="STATE" {print $4}')
 [ "$state" = RUNNING ] || fail "service state: '$state'"
 page=$(curl -s --max-time 10 --noproxy '*' "http://127.0.0.1:$expect_port/calendar/") || true
-echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page from port $expect_port: '$page'"
+<<<"$page" grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar page from port $expect_port: '$page'"
 pass "service Tidewell RUNNING; curl fetches the Tidewell 4.2.1 page from http://127.0.0.1:$expect_port/calendar/"
 
 # The shell starts the browser on its own, maybe after the program ended.
@@ -107,7 +107,7 @@ for i in $(seq 1 100); do [ -s "$TEST_TMP/browser/java.args" ] && break; sleep 0
 grep -qF "$url" "$TEST_TMP/browser/java.args" || fail "browser command line: $(cat "$TEST_TMP/browser/java.args")"
 tail=$(echo "$out" | grep '^status-line=' | tail -n 2)
 [ "$(echo "$tail" | tail -n 1)" = "status-line=Launching Browser" ] || fail "last status: $tail"
-echo "$out" | grep -q '^status-line=Waiting [0-9]* seconds for Tidewell to Start\.\.\.$' || fail "no countdown text"
+<<<"$out" grep -q '^status-line=Waiting [0-9]* seconds for Tidewell to Start\.\.\.$' || fail "no countdown text"
 pass "ShellExecuteW(open, $url) reached the registered http handler; the countdown texts, then \"Launching Browser\""
 
 F="$TEST_TMP/Programs/Tidewell Web Calendar"

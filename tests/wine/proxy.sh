@@ -116,11 +116,11 @@ echo "$out"
 proxy_lines 1
 nginx_from 1 | sed 's/^/  nginx: /'
 echo "  statuses seen by WinInet: $(statuses)"
-echo "$out" | grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "through the open proxy: $out"
+<<<"$out" grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "through the open proxy: $out"
 grep -qF "Request (file descriptor" "$PROXY_LOG" && grep -qF "GET $url HTTP/1.1" "$PROXY_LOG" || fail "tinyproxy did not see the request: $(cat "$PROXY_LOG")"
 grep -qF 'Established connection to host "127.0.0.2"' "$PROXY_LOG" || fail "tinyproxy did not forward it"
 [ "$(gets_via_proxy 1)" = 1 ] || fail "nginx did not get it from the proxy: $(cat "$NGINX_ACCESS_LOG")"
-! nginx_from 1 | grep -v 'from=127.0.0.3' | grep -q . || fail "requests reached nginx around the proxy: $(cat "$NGINX_ACCESS_LOG")"
+! grep -q -v 'from=127.0.0.3' <(nginx_from 1) || fail "requests reached nginx around the proxy: $(cat "$NGINX_ACCESS_LOG")"
 # The manifest and its signature.
 [ "$(statuses)" = "200 200" ] || fail "statuses: $(statuses)"
 pass "open proxy 127.0.0.1:$PROXY_PORT from the Internet Settings: tinyproxy forwarded GET $url (and its signature), nginx got it from 127.0.0.3 with the proxy's Via header, statuses 200 200"
@@ -139,8 +139,8 @@ proxy_lines 1 | head -n 2
 echo "  proxy: ... ($(grep -c "GET $url HTTP/1.1" "$PROXY_LOG") requests in all, no upstream connection)"
 st=$(statuses)
 echo "  statuses seen by WinInet: $st"
-echo "$boxes" | grep -q '^Error Dowloading|An error happened downloading '"$url"'\\nto ' || fail "no download error box: $boxes"
-echo "$boxes" | grep -q '^Error Downloading Software|' || fail "no advice box: $boxes"
+<<<"$boxes" grep -q '^Error Dowloading|An error happened downloading '"$url"'\\nto ' || fail "no download error box: $boxes"
+<<<"$boxes" grep -q '^Error Downloading Software|' || fail "no advice box: $boxes"
 [ "$(tr ' ' '\n' <<< "$st" | sort -u)" = 407 ] || fail "statuses without credentials: '$st'"
 asked=$(grep -c "GET $url HTTP/1.1" "$PROXY_LOG")
 ! grep -q 'Established connection' "$PROXY_LOG" || fail "the proxy forwarded a request without credentials"
@@ -159,14 +159,14 @@ proxy_lines "$p0"
 nginx_from "$n0" | sed 's/^/  nginx: /'
 st=$(statuses)
 echo "  statuses seen by WinInet: $st; Proxy-Authorization in the trace: $(grep -q 'Proxy-Authorization' "$trace" && echo yes || echo no)"
-echo "$out" | grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "with credentials: $out"
+<<<"$out" grep -qx 'lookup 1: TW FILE_VERSION=3.4.16' || fail "with credentials: $out"
 [ "${st##* }" = 200 ] && [ "${st%% *}" = 407 ] || fail "statuses with credentials: '$st'"
 grep -q 'Proxy-Authorization' "$trace" || fail "no Proxy-Authorization in the trace"
 [ "$(gets_via_proxy "$n0")" = 1 ] || fail "nginx did not get it from the proxy once: $(nginx_from "$n0")"
 cmp -s "$app/downloader.ini" "$served/release/downloader.ini" || fail "the manifest that arrived is not the served one"
 # The password stays in memory: not in what the run wrote, nor in the registry.
 for hive in HKCU HKLM; do wine_run 60 reg export "$hive" "$(winpath "$TEST_TMP/$hive.reg")" /y >/dev/null 2>&1 || fail "reg export $hive"; done
-iconv -f UTF-16LE -t UTF-8 "$TEST_TMP/HKCU.reg" "$TEST_TMP/HKLM.reg" 2>/dev/null | grep -qF "$secret" && fail "the password is in the registry"
+grep -qF "$secret" <(iconv -f UTF-16LE -t UTF-8 "$TEST_TMP/HKCU.reg" "$TEST_TMP/HKLM.reg" 2>/dev/null) && fail "the password is in the registry"
 grep -rqF "$secret" "$app" && fail "the password was written into $app"
 pass "proxy with BasicAuth and /PROXYUSER= /ProxyPassword=: statuses $st (the open, the adapter's resend, WinInet's own resend with the credentials), forwarded once, nginx got it from 127.0.0.3; the password is in no file of the run and not in the registry"
 
@@ -179,8 +179,8 @@ boxes=$(WINEDEBUG=+wininet wine_run 240 "$robot" run --timeout 200 -- "$(winpath
 echo "$boxes" | cut -c1-60
 st=$(statuses)
 echo "  statuses seen by WinInet: $(tr ' ' '\n' <<< "$st" | sort | uniq -c | awk '{printf "%s x%s ", $2, $1}')"
-echo "$boxes" | grep -q '^Error Downloading Software|' || fail "no advice box with a wrong password: $boxes"
-! tail -n +"$p0" "$PROXY_LOG" | grep -q 'Established connection' || fail "the proxy forwarded a request with a wrong password"
+<<<"$boxes" grep -q '^Error Downloading Software|' || fail "no advice box with a wrong password: $boxes"
+! grep -q 'Established connection' <(tail -n +"$p0" "$PROXY_LOG") || fail "the proxy forwarded a request with a wrong password"
 [ "$(nginx_from "$n0" | grep -c .)" = 0 ] || fail "nginx was reached with a wrong password"
 ! grep -qw 200 <<< "$st" && grep -qw 401 <<< "$st" || fail "statuses with a wrong password: $st"
 pass "wrong password: refused (statuses $(tr ' ' '\n' <<< "$st" | sort -u | paste -sd/)), nothing forwarded, the usual boxes"
@@ -197,9 +197,9 @@ echo "$out" | grep -E '^(status|downloaded|box)='
 nginx_from "$n0" | sed 's/^/  nginx: /'
 st=$(statuses)
 echo "  statuses seen by WinInet: $st"
-echo "$out" | grep -qx 'status=DOWNLOAD_SUCCEEDED' && echo "$out" | grep -qx 'downloaded=TW' || fail "component download: $out"
+<<<"$out" grep -qx 'status=DOWNLOAD_SUCCEEDED' && <<<"$out" grep -qx 'downloaded=TW' || fail "component download: $out"
 cmp -s "$served/release/tidewell-3.4.16.zip" "$inst/tidewell-3.4.16.zip" || fail "the resumed file is not the served one"
-nginx_from "$n0" | grep 'GET /release/tidewell-3.4.16.zip ' | grep -q '" 206 207200 range="bytes=100000-307200" .* from=127.0.0.3 via="1.[01] tideproxy' ||
+grep -q '" 206 207200 range="bytes=100000-307200" .* from=127.0.0.3 via="1.[01] tideproxy' <(nginx_from "$n0" | grep 'GET /release/tidewell-3.4.16.zip ') ||
   fail "the resumed request did not reach nginx through the proxy with its range: $(nginx_from "$n0")"
 [ "$st" = "407 407 200 407 407 200 407 407 206" ] || fail "statuses of the manifest, its signature and the component: $st"
 pass "TW resumed at byte 100000 through the proxy with the credentials: statuses $st (manifest, signature, then the component), nginx answered 206 for bytes=100000-307200 from 127.0.0.3, the file is the served one"

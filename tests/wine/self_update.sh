@@ -104,7 +104,7 @@ args=$(sed -n 's/^arguments: //p' <(tr -d '\r' < "$TEST_TMP/out.txt"))
 [[ $args == "run /i $NGINX_URL/newer.ini "*" /updated" && $args != *"/updated"*"/updated"* ]] \
   || fail "the new program did not get the old one's arguments and /updated: $(cat "$TEST_TMP/out.txt")"
 [ "$(installer_gets)" = 1 ] || fail "installer requests: $(cat "$NGINX_ACCESS_LOG")"
-grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" | grep -qF "ua=\"Tidewell Downloader V $own\"" \
+grep -qF "ua=\"Tidewell Downloader V $own\"" <(grep 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG") \
   || fail "agent name: $(cat "$NGINX_ACCESS_LOG")"
 [ "$(md5sum < "$got" | cut -d' ' -f1)" = "$md5" ] || fail "the file in the temporary folder ($got) is not the served one"
 [ ! -e "$inst/Tidestart.EXE" ] || fail "an update copied the old installer into the install directory"

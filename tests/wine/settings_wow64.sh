@@ -30,7 +30,7 @@ for try in 1 2; do
   rc=$?
   set -e
   echo "$out"
-  echo "$out" | grep -qE '^(ok|FAIL):' && break
+  <<<"$out" grep -qE '^(ok|FAIL):' && break
   echo "note: no output from the 32-bit program (exit $rc), start $try"
 done
 [ "$rc" = 0 ] || fail "settings_wow64.exe: exit $rc"

@@ -50,7 +50,7 @@ expect_link "Tidewell Downloader.lnk" "$(winpath "$TEST_TMP/Tidestart.exe")" "" 
 got=$(drv url "$(winpath "$F/Tidewell Web Calendar.url")")
 [ "$got" = "url=http://localhost/calendar/" ] || fail "url: $got"
 # (line ends are the shell object's: Wine writes LF, Windows CR LF)
-tr -d '\r' < "$F/Tidewell Web Calendar.url" | grep -qx 'URL=http://localhost/calendar/' \
+grep -qx 'URL=http://localhost/calendar/' <(tr -d '\r' < "$F/Tidewell Web Calendar.url") \
   || fail "URL line: $(cat "$F/Tidewell Web Calendar.url")"
 pass "Tidewell Web Calendar.url: http://localhost/calendar/ (port 80 has no port part)"
 

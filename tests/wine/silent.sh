@@ -45,13 +45,13 @@ rc=$(silent /silent /i "$manifest" '/dir=C:\Tidewell\' "/log=$L" /proxypassword=
 nothing_installed "without /acceptlicense"
 grep -q 'run: the licence was not accepted' "$log" || fail "the log does not say why: $(cat "$log")"
 grep -q 's3cret' "$log" && fail "the password is in the log"
-tr -d '\r' < "$log" | grep -q 'command line: .*/proxypassword=\*\*\*\*\*$' || fail "no masked password in the log: $(cat "$log")"
+grep -q 'command line: .*/proxypassword=\*\*\*\*\*$' <(tr -d '\r' < "$log") || fail "no masked password in the log: $(cat "$log")"
 pass "/dir= empty and an unknown /dri=: exit 1; /dir=C:\\: exit 6; no /acceptlicense: exit 2, the log says why and masks /proxypassword=; nothing made (no $E2E_INST, no $key, no request in the nginx log)"
 
 # --- a manifest that cannot be fetched ---------------------------------------
 rc=$(silent /silent /acceptlicense /i "$NGINX_URL/release/missing.ini" '/dir=C:\Tidewell\' "/log=$L")
 [ "$rc" = 3 ] || fail "a missing manifest: exit code $rc, not 3"
-tr -d '\r' < "$log" | grep -q 'message: "Error Download Files": An error happened downloading a file.* -> OK (unattended)$' ||
+grep -q 'message: "Error Download Files": An error happened downloading a file.* -> OK (unattended)$' <(tr -d '\r' < "$log") ||
   fail "the download advice is not in the log: $(tail -5 "$log")"
 e2e_forget
 : > "$NGINX_ACCESS_LOG"  # the installation's requests alone (e2e_road reads them)
@@ -65,7 +65,7 @@ secs=$(( ($(e2e_ms) - t0) / 1000 ))
 [ "$out" = 'exit|0' ] || fail "unattended install: $out; log: $(tail -20 "$log")"
 port=$(reg_query 64 "$key" Port)
 page=$(curl -s --max-time 10 --noproxy '*' "http://127.0.0.1:$port/calendar/") || true
-echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar on port $port: '$page'"
+<<<"$page" grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar on port $port: '$page'"
 sleep 1
 [ ! -e "$E2E_BROWSER_ARGS" ] || fail "the browser was asked for: $(cat "$E2E_BROWSER_ARGS")"
 [ ! -e "$E2E_INST/Tidestart.log" ] || fail "the log went beside the manifest although /log= named one"

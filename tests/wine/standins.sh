@@ -100,7 +100,7 @@ code=$(curl -s -o /dev/null -w '%{http_code} %{content_type}' --max-time 10 "htt
 [ "$code" = '200 text/css' ] || fail "GET /calendar/css/site.css: $code"
 code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 10 "http://127.0.0.1:$http/calendar/missing.html")
 [ "$code" = 404 ] || fail "GET of a missing file: $code"
-tr -d '\r' < "$javahome/bin/java.args" | grep -q ' org.apache.catalina.startup.Bootstrap start$' \
+grep -q ' org.apache.catalina.startup.Bootstrap start$' <(tr -d '\r' < "$javahome/bin/java.args") \
   || fail "java.exe of JRE_HOME not run: $(cat "$javahome/bin/java.args" 2>/dev/null)"
 pass "catalina.bat start: /calendar/ served from the docBase on port $http"
 shutdown_server

@@ -20,7 +20,7 @@ cp "$unzip64" "$TEST_TMP/app/UNZIP.EXE"
 out=$(wine_run 180 "$W64/sys_runner_test.exe" all "$(winpath "$TEST_TMP")" "$(winpath "$TEST_TMP/app")" | tr -d '\r') \
   || { echo "$out"; fail "sys_runner_test reported failures"; }
 echo "$out"
-echo "$out" | grep -q '^0 failure(s)$' || fail "no verdict"
+<<<"$out" grep -q '^0 failure(s)$' || fail "no verdict"
 
 # The real message box of a start failure, read by the dialog robot.
 expected="Notice|$(wine_run 30 "$W64/sys_runner_test.exe" message 3 | tr -d '\r')|warning"

@@ -24,7 +24,7 @@ check_run() {  # label, args...
   local label=$1 out; shift
   out=$(wine_run 120 "$W64/sys_service_test.exe" "$@" | tr -d '\r') || { echo "$out"; fail "$label"; }
   echo "$out"
-  echo "$out" | grep -q '^0 failure(s)$' || fail "$label: no verdict"
+  <<<"$out" grep -q '^0 failure(s)$' || fail "$label: no verdict"
 }
 check_run "service cases" service "$name" "$port"
 check_run "probe cases" probes
@@ -35,7 +35,7 @@ on_exit "wine_run 30 reg delete 'HKCU\\Software\\Wine' /v Version /f >/dev/null 
 out=$(wine_run 120 "$W64/sys_service_test.exe" xp | tr -d '\r') || true
 wine_run 30 reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null
 echo "$out"
-echo "$out" | grep -q '^0 failure(s)$' || fail "ServerURL on Windows XP"
+<<<"$out" grep -q '^0 failure(s)$' || fail "ServerURL on Windows XP"
 pass "ServerURL on Windows XP"
 
 # The real "Notice" box for error 1060.

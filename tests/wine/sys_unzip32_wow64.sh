@@ -9,7 +9,7 @@ need_wine32
 need_display
 unzip32=${TIDE_DEPS_DIR:-/opt/tidestart/deps}/unzip/UNZIP.EXE
 [ -s "$unzip32" ] || { echo "no $unzip32: run scripts/setup.sh"; exit 77; }
-file "$unzip32" | grep -q 'PE32 executable (console) Intel 80386' || fail "not a 32-bit program: $unzip32"
+grep -q 'PE32 executable (console) Intel 80386' <(file "$unzip32") || fail "not a 32-bit program: $unzip32"
 mkdir -p "$TEST_TMP/src/top/mid/deep" "$TEST_TMP/app"
 echo "new readme" > "$TEST_TMP/src/top/readme.txt"
 echo "leaf" > "$TEST_TMP/src/top/mid/deep/leaf.txt"
@@ -18,4 +18,4 @@ cp "$unzip32" "$TEST_TMP/app/UNZIP.EXE"
 out=$(wine_run 400 "$W64/sys_runner_test.exe" unzip "$(winpath "$TEST_TMP")" "$(winpath "$TEST_TMP/app")" | tr -d '\r') \
   || { echo "$out"; fail "32-bit unzip through the runner"; }
 echo "$out"
-echo "$out" | grep -q '^0 failure(s)$' || fail "no verdict"
+<<<"$out" grep -q '^0 failure(s)$' || fail "no verdict"

@@ -5,7 +5,7 @@ need_wine32
 source "$TIDE_SOURCE_DIR/tests/wine/harness/testini_fixture.sh"
 start_wine_desktop
 make_testini_fixture "$TEST_TMP"
-file "$W32/Tidestart.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "not the 32-bit GUI product"
+grep -q 'PE32 executable (GUI) Intel 80386' <(file "$W32/Tidestart.exe") || fail "not the 32-bit GUI product"
 out=$(wine_run 400 "$W64/robot.exe" run --timeout 380 -- "$(winpath "$W32/Tidestart.exe")" /testini \
         "$(winpath "$TEST_TMP/mixed.ini")" "$(winpath "$TEST_TMP/files")" | tr -d '\r') ||
   fail "robot or program failed: $out"

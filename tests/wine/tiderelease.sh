@@ -27,7 +27,7 @@ for build in native windows; do
   cp "$dir/downloader.ini" "$TEST_TMP/edited.ini"
   set +e; out=$(tr make-manifest "$m" "$f"); rc=$?; set -e
   [ $rc = 2 ] || fail "$build: expected exit 2 with a missing file, got $rc: $out"
-  echo "$out" | grep -qx 'missing: \[EXTRA\] not-here.zip is not in .*' || fail "$build: missing file not named: $out"
+  <<<"$out" grep -qx 'missing: \[EXTRA\] not-here.zip is not in .*' || fail "$build: missing file not named: $out"
   { cat "$fixture/downloader.ini"; printf '; added by the test\r\n[EXTRA]\r\nFILE_NAME=not-here.zip\r\nFILE_SIZE=5\r\n'; } > "$TEST_TMP/want.ini"
   grep -q '^FILE_SIZE=1.$' "$TEST_TMP/edited.ini" && grep -q '^FILE_MD5SUM=stale' "$TEST_TMP/edited.ini" || fail "test set-up"
   cmp -s "$TEST_TMP/want.ini" "$dir/downloader.ini" || { diff <(cat -A "$TEST_TMP/want.ini") <(cat -A "$dir/downloader.ini") || true; fail "$build: make-manifest changed more than the facts"; }
@@ -44,9 +44,9 @@ for build in native windows; do
   echo "$out"
   [ $rc = 1 ] || fail "$build: verify with bad files exited $rc"
   [ "$(echo "$out" | wc -l)" = 3 ] || fail "$build: expected 3 lines: $out"
-  echo "$out" | grep -qx 'jre-setup.exe \[JRE\]: missing: expected 61 bytes, actual no such file' || fail "$build: missing file line: $out"
-  echo "$out" | grep -qx 'catalina_base.zip \[CATALINA_BASE\]: size and MD5 differ: expected 203 bytes [0-9A-F]\{32\}, actual 100 bytes [0-9A-F]\{32\}' || fail "$build: short file line: $out"
-  echo "$out" | grep -qx 'apache-tomcat-7.0.50.zip \[TOMCAT\]: MD5 differs: expected [0-9A-F]\{32\}, actual [0-9A-F]\{32\}' || fail "$build: changed file line: $out"
+  <<<"$out" grep -qx 'jre-setup.exe \[JRE\]: missing: expected 61 bytes, actual no such file' || fail "$build: missing file line: $out"
+  <<<"$out" grep -qx 'catalina_base.zip \[CATALINA_BASE\]: size and MD5 differ: expected 203 bytes [0-9A-F]\{32\}, actual 100 bytes [0-9A-F]\{32\}' || fail "$build: short file line: $out"
+  <<<"$out" grep -qx 'apache-tomcat-7.0.50.zip \[TOMCAT\]: MD5 differs: expected [0-9A-F]\{32\}, actual [0-9A-F]\{32\}' || fail "$build: changed file line: $out"
   set +e; tr verify "$m.absent" "$f" >/dev/null 2>&1; rc=$?; set -e
   [ $rc = 1 ] || fail "$build: verify of a missing manifest exited $rc"
   pass "$build: verify names each failing file and exits 1"
@@ -78,7 +78,7 @@ wine_run 60 "$win" make-manifest --add-sha256 "$(winpath "$TEST_TMP/sha/download
   fail "Windows make-manifest --add-sha256 failed"
 for f in $(tr -d '\r' < "$TEST_TMP/sha/downloader.ini" | sed -n 's/^FILE_NAME=//p'); do
   want=$(sha256sum < "$TEST_TMP/sha/$f" | cut -d' ' -f1)
-  tr -d '\r' < "$TEST_TMP/sha/downloader.ini" | grep -A3 -x "FILE_NAME=$f" | grep -qx "FILE_SHA256=$want" || fail "FILE_SHA256 of $f is not $want"
+  grep -qx "FILE_SHA256=$want" <(tr -d '\r' < "$TEST_TMP/sha/downloader.ini" | grep -A3 -x "FILE_NAME=$f") || fail "FILE_SHA256 of $f is not $want"
 done
 "$native" verify "$TEST_TMP/sha/downloader.ini" "$TEST_TMP/sha" 2>/dev/null || fail "verify after --add-sha256"
 pass "Windows make-manifest --add-sha256 writes the SHA-256 that sha256sum computes; verify passes"

@@ -169,7 +169,7 @@ echo "$out"
 exit|0" ] || fail "declined run: $out"
 after=$(snapshot "$inst")
 [ "$before" = "$after" ] || fail "the declined uninstall changed something: $(diff <(echo "$before") <(echo "$after"))"
-echo "$before" | grep -q RUNNING || fail "snapshot without the service: $before"
+<<<"$before" grep -q RUNNING || fail "snapshot without the service: $before"
 pass "/UNINSTALL declined: the box (caption, text, stop icon; Cancel pressed), listing and reg query before and after equal ($(echo "$before" | wc -l) lines)"
 
 # The box's buttons and its default: Enter presses Cancel.
@@ -178,7 +178,7 @@ boxpid=$!
 listing=$(robot window --title "Uninstall Tidewell" --timeout 60) || fail "no confirmation box: $listing"
 buttons=$(echo "$listing" | awk -F'|' '$1=="control" && $3=="Button" {print $4}' | tr '\n' ',')
 [ "$buttons" = "OK,Cancel," ] || fail "buttons of the box: $listing"
-echo "$listing" | grep -qx 'focus|Cancel' || fail "Cancel is not the default: $listing"
+<<<"$listing" grep -qx 'focus|Cancel' || fail "Cancel is not the default: $listing"
 robot key --title "Uninstall Tidewell" enter >/dev/null || fail "Enter not sent"
 for i in $(seq 1 60); do kill -0 $boxpid 2>/dev/null || break; sleep 0.5; done
 kill -0 $boxpid 2>/dev/null && fail "Enter did not close the box"
@@ -192,11 +192,11 @@ echo "$out"
 exit|0" ] || fail "accepted run: $out"
 removed "$inst"
 cmp -s "$hosttemp/Tideclean.EXE" "$prod" || fail "Tideclean.EXE in $hosttemp is not the $PRODUCT_BUILD program"
-tr -d '\r' < "$ulog" | grep -q 'run: Tidestart .*, mode uninstall (second stage)$' || fail "no second stage in the log: $(cat "$ulog")"
+grep -q 'run: Tidestart .*, mode uninstall (second stage)$' <(tr -d '\r' < "$ulog") || fail "no second stage in the log: $(cat "$ulog")"
 for i in $(seq 1 60); do grep -qF 'ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" 2>/dev/null && break; sleep 0.5; done
 grep -qF '/ExitSurvey.html?online=no' "$TEST_TMP/browser/java.args" || fail "exit survey not opened: $(cat "$TEST_TMP/browser/java.args" 2>&1)"
 pfro=$(wine_run 30 reg query "$pending" /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r')
-echo "$pfro" | grep -qi 'Tideclean.EXE' || fail "no delayed deletion: $pfro"
+<<<"$pfro" grep -qi 'Tideclean.EXE' || fail "no delayed deletion: $pfro"
 pass "/UNINSTALL accepted: service gone from sc query, its key, product, uninstall and synch keys gone in both views, data source TIDEWELL gone from the program's own $own-bit view and kept in the $other-bit one, Othercal kept, start-menu folder gone, tidewell-4.2.1 with its data in $XDG_DATA_HOME/Trash, Tideclean.EXE (the $PRODUCT_BUILD program: $(file -b "$prod" | cut -d, -f1)) deleted the install directory and its empty parent, exit survey $(grep -o 'http[^\"]*ExitSurvey[^\" ]*' "$TEST_TMP/browser/java.args" | head -1), PendingFileRenameOperations: $(echo "$pfro" | grep -i Tideclean | sed 's/^ *//')"
 
 # --- 2. the Uninstall button of the main window -----------------------------
@@ -259,10 +259,10 @@ refused() {  # dir, how: the robot's line and the listing before and after
   shift
   out=$(robot run --timeout 120 --answers OK,OK "$@")
   a=$(listing "$host")
-  echo "$out" | grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
+  <<<"$out" grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
     || fail "refusal of $dir: $out"
   [ "$b" = "$a" ] && [ -n "$b" ] || fail "$dir changed: $(diff <(echo "$b") <(echo "$a"))"
-  tail -2 "$ulog" | tr -d '\r' | grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" ||
+  grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" <(tail -2 "$ulog" | tr -d '\r') ||
     fail "the run log does not record the refusal of $dir: $(tail -3 "$ulog")"
 }
 install "$TEST_TMP/inst4/Tidewell"

@@ -30,18 +30,18 @@ flog() { grep -F "$1" "$FAULT_LOG" || true; }
 
 # Resume as nginx saw it: the range header and the agent name.
 l=$(nlog 'GET /c1.bin ')
-[ "$(echo "$l" | wc -l)" = 1 ] && echo "$l" | grep -qF '206 700 range="bytes=300-1000"' && echo "$l" | grep -qF "$agent" \
+[ "$(echo "$l" | wc -l)" = 1 ] && <<<"$l" grep -qF '206 700 range="bytes=300-1000"' && <<<"$l" grep -qF "$agent" \
   || fail "c1: nginx saw: $l"
 pass "nginx got Range: bytes=300-1000 from the agent"
 l=$(nlog 'GET /c2.bin ')
-echo "$l" | grep -qF '206 700 range="bytes=300-"' || fail "c2: nginx saw: $l"
+<<<"$l" grep -qF '206 700 range="bytes=300-"' || fail "c2: nginx saw: $l"
 pass "nginx got Range: bytes=300-"
 
 # The server that ignores ranges was asked once, with the range, and
 # answered 200: that one answer became the file.
 for f in c3 c9; do
   l=$(flog "/ignore-range/$f.bin")
-  [ "$(echo "$l" | grep -c GET)" = 1 ] && echo "$l" | grep -qF 'status=200 range="bytes=300-' \
+  [ "$(echo "$l" | grep -c GET)" = 1 ] && <<<"$l" grep -qF 'status=200 range="bytes=300-' \
     || fail "ignored range ($f): expected one ranged request answered 200, log: $l"
 done
 pass "ignored range: one ranged request answered 200 with the whole file, which replaced the partial one"
@@ -55,7 +55,7 @@ pass "medium line, unanswered open, unaccepted connect: aborts within 1 s"
 
 # The interrupted transfer: the whole file, then the rest from byte 500.
 l=$(flog '/drop-once/500/c4.bin')
-[ "$(echo "$l" | grep -c GET)" = 2 ] && echo "$l" | sed -n 2p | grep -qF 'range="bytes=500-1000"' \
+[ "$(echo "$l" | grep -c GET)" = 2 ] && grep -qF 'range="bytes=500-1000"' <(sed -n 2p <<<"$l") \
   || fail "interrupted transfer: log: $l"
 pass "interrupted transfer resumed with Range: bytes=500-1000"
 
@@ -64,6 +64,6 @@ pass "interrupted transfer resumed with Range: bytes=500-1000"
 [ -z "$(nlog 'GET /c7.bin ')" ] || fail "complete file was requested: $(nlog 'GET /c7.bin ')"
 pass "complete file: no request"
 l=$(nlog 'GET /c8.bin ')
-echo "$l" | sed -n 1p | grep -qF '416' && echo "$l" | sed -n 2p | grep -qF '200 1000 range="-"' \
+grep -qF '416' <(sed -n 1p <<<"$l") && grep -qF '200 1000 range="-"' <(sed -n 2p <<<"$l") \
   || fail "416 restart: nginx saw: $l"
 pass "416 answer: the next attempt fetched the whole file"

@@ -1,7 +1,7 @@
 # The product is a 32-bit GUI program with its version resource and manifest.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 out=$(file "$W32/Tidestart.exe")
-echo "$out" | grep -q 'PE32 executable (GUI) Intel 80386' || fail "not a 32-bit GUI program: $out"
+<<<"$out" grep -q 'PE32 executable (GUI) Intel 80386' || fail "not a 32-bit GUI program: $out"
 # Only system DLLs are imported (static runtime).
 imports=$(i686-w64-mingw32-objdump -p "$W32/Tidestart.exe" | awk '/DLL Name/ {print tolower($3)}')
 for d in $imports; do
@@ -11,7 +11,7 @@ pass "PE32 GUI, static runtime"
 # Shipped stripped: no symbol table and no debug sections; the symbols are
 # kept beside it in Tidestart.debug.
 headers=$(i686-w64-mingw32-objdump -h "$W32/Tidestart.exe")
-echo "$headers" | grep -q '\.debug_' && fail "Tidestart.exe carries debug sections"
+<<<"$headers" grep -q '\.debug_' && fail "Tidestart.exe carries debug sections"
 [ -n "$(i686-w64-mingw32-nm "$W32/Tidestart.exe" 2>/dev/null)" ] && fail "Tidestart.exe carries a symbol table"
 [ -s "$W32/Tidestart.debug" ] || fail "no Tidestart.debug beside it"
 pass "stripped ($(stat -c %s "$W32/Tidestart.exe") bytes; symbols in Tidestart.debug)"

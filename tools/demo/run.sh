@@ -95,7 +95,7 @@ events=$TEST_TMP/events
     if [ -n "${seen[tc]:-}" ] && [ -z "${seen[svc-run]:-}" ]; then
       q=$(wine_run 20 sc query Tidewell </dev/null 2>/dev/null | tr -d '\r' || true)
       [ -n "$q" ] && note svc 'service "Tidewell" created'
-      echo "$q" | grep -q 'STATE.*RUNNING' && note svc-run 'service "Tidewell" RUNNING'
+      <<<"$q" grep -q 'STATE.*RUNNING' && note svc-run 'service "Tidewell" RUNNING'
     fi
     [ -s "$E2E_BROWSER_ARGS" ] && note browser "the browser is asked to open $(tr -d '\r"' < "$E2E_BROWSER_ARGS")"
     sleep 0.2

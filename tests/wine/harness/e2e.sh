@@ -203,10 +203,10 @@ e2e_road() {
   img=$(reg_query 64 'HKLM\System\CurrentControlSet\Services\Tidewell' ImagePath)
   prog=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$img")
   [ "${prog,,}" = 'c:\tidewell\apache-tomcat-standin\bin\tomcat7.exe' ] || fail "road: service ImagePath: $img"
-  file -b "$(e2e_host "$prog")" | grep -q '^PE32+ .*x86-64' || fail "road: the service's program is not x86_64: $(file -b "$(e2e_host "$prog")")"
+  grep -q '^PE32+ .*x86-64' <(file -b "$(e2e_host "$prog")") || fail "road: the service's program is not x86_64: $(file -b "$(e2e_host "$prog")")"
   echo "road: service ImagePath $img ($(file -b "$(e2e_host "$prog")" | cut -d, -f1))"
   home=$(reg_query 64 'HKLM\Software\JavaSoft\Java Runtime Environment\1.8' JavaHome)
-  [ -n "$home" ] && file -b "$(e2e_host "$home")/bin/java.exe" | grep -q '^PE32+' ||
+  [ -n "$home" ] && grep -q '^PE32+' <(file -b "$(e2e_host "$home")/bin/java.exe") ||
     fail "road: no x86_64 runtime registered in the 64-bit view (JavaHome '$home')"
   echo "road: runtime: JavaHome $home in the 64-bit view, its java.exe x86_64"
   menu=$(reg_query 64 "$key" StartMenuIcon)

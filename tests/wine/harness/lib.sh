@@ -136,7 +136,7 @@ remove_service() {
   local name=$1 i
   wine_run 30 sc stop "$name" </dev/null >/dev/null 2>&1 || true
   for i in $(seq 1 50); do
-    wine_run 30 sc query "$name" </dev/null 2>/dev/null | tr -d '\r' | grep -q 'STATE.*RUNNING\|STATE.*PENDING' || break
+    grep -q 'STATE.*RUNNING\|STATE.*PENDING' <(wine_run 30 sc query "$name" </dev/null 2>/dev/null | tr -d '\r') || break
     sleep 0.2
   done
   wine_run 30 sc delete "$name" </dev/null >/dev/null 2>&1 || true
@@ -252,8 +252,8 @@ start_faultserver() {
 _headless_desktops() {
   local pid
   for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
-    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -q '^DISPLAY=' && continue
+    grep -qx "WINEPREFIX=$WINEPREFIX" <(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null) || continue
+    grep -q '^DISPLAY=' <(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null) && continue
     echo "$pid"
   done
 }

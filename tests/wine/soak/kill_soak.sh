@@ -164,7 +164,7 @@ snapshot > "$TEST_TMP/after.lst"
 fetched=$(grep -o '"GET /release/[^ ]*' "$NGINX_ACCESS_LOG" | cut -d/ -f3 | grep -vxE 'downloader\.ini(\.sig)?' | sort -u)
 good=0
 while read -r name size md5; do
-  echo "$fetched" | grep -qxF "$name" || continue
+  <<<"$fetched" grep -qxF "$name" || continue
   f=$E2E_INST/$name
   if [ ! -f "$f" ]; then faults+=("$name: not in the install directory"); continue; fi
   got_size=$(stat -c %s "$f")
