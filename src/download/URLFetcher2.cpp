@@ -284,10 +284,12 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     }
 
     if (!ok && !Aborting() && !SilentFail && refused != platform::HttpFailure::None) {
+        const std::wstring after = refused == platform::HttpFailure::SecureChannel
+                                       ? L"Nothing was downloaded."
+                                       : L"The connection was refused before anything was downloaded: the server "
+                                         L"may not be the one it claims to be.";
         platform::ShowMessage(L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" +
-                                  L"\n" + CertificateRefusal(refused) + L"\n\n" +
-                                  L"The connection was refused before anything was downloaded: the server may not "
-                                  L"be the one it claims to be.",
+                                  L"\n" + CertificateRefusal(refused) + L"\n\n" + after,
                               L"Error Dowloading", platform::MbIcon::Warning);
     } else if (!ok && !Aborting() && !SilentFail) {
         std::wstring text = L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" + L"\n";
