@@ -8,7 +8,7 @@
 #   resume      test CA, localhost        a partial component resumed by Range over TLS (206)
 #   unknown-ca  another CA, localhost     refused at the first request, the box names it, nothing written
 #   other-host  test CA, another name     the same
-#   expired     test CA, ended in 2021    the same
+#   expired     test CA, ended in 2021    the same; the unattended product exits 3 and logs why
 #   proxy       test CA, localhost        manifest and component through a proxy's CONNECT
 #
 # Wine's WinInet reports a certificate from an unknown CA as a revocation
@@ -118,6 +118,19 @@ for row in "${refusals[@]}"; do
   [ ! -e "$inst/tidewell-4.2.1.zip" ] || fail "$name: the component file was written"
   pass "$name: refused at the first request (one handshake, no request in nginx's access log), \"The server's certificate $named.\", nothing written (no manifest, no component file)"
 done
+
+# The unattended product against the expired server: exit 3, and its log
+# says why.
+slog=$TEST_TMP/refused.log
+rc=0
+wine_run 200 "$E2E_EXE" /SILENT /AcceptLicense /i "$TLS_URL_EXPIRED/release/downloader.ini" '/dir=C:\Tidewell\' \
+  "/log=$(winpath "$slog")" </dev/null >/dev/null 2>&1 || rc=$?
+tr -d '\r' < "$slog" | grep -E 'url: |message: "Error Dow' | cut -c1-260 | head -3
+echo "  ($(grep -c 'url: GET' "$slog") fetches of the manifest in the log, each refused the same way)"
+[ "$rc" = 3 ] || fail "unattended run against the expired server: exit code $rc, not 3"
+tr -d '\r' < "$slog" | grep -q "url: GET $TLS_URL_EXPIRED/release/downloader.ini: could not be opened: The server's certificate has expired" ||
+  fail "the log does not say why: $(cat "$slog")"
+pass "unattended run against the expired server: exit 3, the log names the expired certificate"
 
 # --- proxy: through tinyproxy's CONNECT, open and asking for credentials ---
 command -v tinyproxy >/dev/null || { echo "skipped: tinyproxy is not installed"; exit 77; }
