@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "core/run_log.h"
 #include "core/run_options.h"
+#include "download/URLFetcher2.h"
 
 namespace tide {
 
@@ -308,12 +309,14 @@ public:
         }
         std::unique_ptr<platform::UrlHandle> h = inner_->OpenUrl(url, headers);
         if (!h) {
-            LogEntry(L"url", what + L": could not be opened");
+            const std::wstring why = CertificateRefusal(inner_->LastFailure());
+            LogEntry(L"url", what + L": could not be opened" + (why.empty() ? L"" : L": " + why));
             return h;
         }
         return std::make_unique<LoggedUrl>(std::move(h), what);
     }
     void Abort() override { inner_->Abort(); }
+    platform::HttpFailure LastFailure() override { return inner_->LastFailure(); }
 
 private:
     std::unique_ptr<platform::HttpSession> inner_;

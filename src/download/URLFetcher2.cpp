@@ -127,6 +127,27 @@ private:
     TUrlDownloader& owner_;
 };
 
+std::wstring CertificateRefusal(platform::HttpFailure why) {
+    using platform::HttpFailure;
+    switch (why) {
+        case HttpFailure::UnknownAuthority:
+            return L"The server's certificate was not issued by an authority this computer trusts.";
+        case HttpFailure::WrongHost:
+            return L"The server's certificate was issued for another host name than the one in the address.";
+        case HttpFailure::CertificateDates:
+            return L"The server's certificate has expired or is not yet valid (check the computer's date and time).";
+        case HttpFailure::Revoked: return L"The server's certificate has been revoked by its issuer.";
+        case HttpFailure::Unverified:
+            return L"The server's certificate could not be verified: its issuer is unknown, or whether it was "
+                   L"revoked could not be checked.";
+        case HttpFailure::BadCertificate: return L"The server's certificate is not valid.";
+        case HttpFailure::SecureChannel: return L"No secure connection to the server could be made.";
+        case HttpFailure::None:
+        case HttpFailure::Other: break;
+    }
+    return L"";
+}
+
 bool TUrlDownloader::Aborting() const { return AbortFlag || (OwnerAbort && OwnerAbort->load()); }
 
 void TUrlDownloader::Abort() {
@@ -159,6 +180,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     // Set when the local file cannot be the beginning of the remote one; the
     // next attempt starts it again instead of resuming.
     bool restart = false;
+    platform::HttpFailure refused = platform::HttpFailure::None;
     std::vector<uint8_t> buffer(kPipeSlots * kPieceSize);
 
     while (!ok && !Aborting() && attempts < MaximumRetries) {
@@ -209,7 +231,8 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                 else
                     header = Format(L"Range: bytes=%d-", static_cast<int>(dwPosition));
             } else {
-                file = OpenLocal(localName, OpenMode::CreateAlways);
+                // Created once the server has answered: a server that is
+                // refused leaves no file behind.
                 dwPosition = 0;
                 restart = false;
                 if (hashing) Md5Start(md5);
@@ -217,6 +240,13 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
 
             if (sb) sb->SetText(L"Opening File URL: " + aUrl);
             std::unique_ptr<platform::UrlHandle> url = session->OpenUrl(aUrl, header);
+            if (!url && !CertificateRefusal(session->LastFailure()).empty()) {
+                // The server's identity does not hold: asking again gets the
+                // same certificate.
+                refused = session->LastFailure();
+                attempts = MaximumRetries;
+            }
+            if (url && !resume) file = OpenLocal(localName, OpenMode::CreateAlways);
             if (url) {
                 int status = url->StatusCode();
                 if (IsErrorStatus(status)) {
@@ -253,7 +283,15 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
         }
     }
 
-    if (!ok && !Aborting() && !SilentFail) {
+    if (!ok && !Aborting() && !SilentFail && refused != platform::HttpFailure::None) {
+        const std::wstring after = refused == platform::HttpFailure::SecureChannel
+                                       ? L"Nothing was downloaded."
+                                       : L"The connection was refused before anything was downloaded: the server "
+                                         L"may not be the one it claims to be.";
+        platform::ShowMessage(L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" +
+                                  L"\n" + CertificateRefusal(refused) + L"\n\n" + after,
+                              L"Error Dowloading", platform::MbIcon::Warning);
+    } else if (!ok && !Aborting() && !SilentFail) {
         std::wstring text = L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" + L"\n";
         if (AllowResume && KeepPartialDownload)
             text += L"You can try to re-download the file.\n\nThe download will resume where this attempt left off.\n\n";

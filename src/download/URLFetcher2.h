@@ -13,9 +13,15 @@
 
 namespace tide::platform {
 class HttpSession;
+enum class HttpFailure;
 }
 
 namespace tide {
+
+// The sentence that names what was wrong with a server refused over HTTPS
+// (its certificate, or the secure connection); empty for a failure that is
+// not about the server's identity.
+std::wstring CertificateRefusal(platform::HttpFailure why);
 
 class TUrlDownloader {
 public:
@@ -31,6 +37,10 @@ public:
     //
     // A resumed request that the server answers with the whole file (200,
     // not 206) starts the local file again from its first byte.
+    //
+    // A server whose certificate does not hold is refused at once, without
+    // further attempts: the failure box names what was wrong, and the
+    // local file is neither created nor touched.
     bool downloadURL(const std::wstring& aUrl, const std::wstring& localName, const std::wstring& sMD5Sum,
                      int32_t size);
 

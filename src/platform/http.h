@@ -32,6 +32,22 @@ public:
     virtual size_t Read(void* buffer, size_t count) = 0;
 };
 
+// Why a URL could not be opened, where the reason is the server's identity
+// over HTTPS: asking again cannot change the answer, and the user needs to
+// be told which check failed. Anything else (no connection, a time-out) is
+// Other.
+enum class HttpFailure {
+    None,
+    Other,
+    UnknownAuthority,   // the certificate's chain ends at no trusted root
+    WrongHost,          // the certificate names another host
+    CertificateDates,   // expired, or not yet valid
+    Revoked,            // revoked by its issuer
+    Unverified,         // its revocation could not be checked (Wine: also an unknown issuer)
+    BadCertificate,     // invalid in another way, or several faults at once
+    SecureChannel,      // no secure connection could be agreed
+};
+
 class HttpSession {
 public:
     virtual ~HttpSession() = default;
@@ -39,7 +55,12 @@ public:
     // with the request. The answer is never taken from or written to a
     // cache. nullptr when the URL cannot be opened or the session was
     // aborted.
+    // An https URL is only opened over a connection whose server
+    // certificate holds (trusted issuer, this host name, in its dates);
+    // certificate errors are never ignored.
     virtual std::unique_ptr<UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) = 0;
+    // Why the last OpenUrl returned nullptr (None after one that succeeded).
+    virtual HttpFailure LastFailure() = 0;
     // Callable from any thread, at any time, more than once: the open or
     // read in progress on this session (or its URL) returns at once as
     // failed, and every later one fails without touching the network. The

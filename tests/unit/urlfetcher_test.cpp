@@ -498,3 +498,45 @@ TEST_F(UrlDownloaderTest, LocalFileThatCannotBeCreatedRaisesAfterClosingHandles)
     EXPECT_THROW(dl.downloadURL(kUrl, L"C:\\missing\\dir\\f.bin", L"", 100), IoError);
     EXPECT_EQ(http.LiveHandles(), 0);
 }
+
+TEST_F(UrlDownloaderTest, ServerWhoseCertificateDoesNotHoldIsRefusedAtOnceAndNothingIsWritten) {
+    using platform::HttpFailure;
+    const std::wstring url = L"https://dl.example/bin/component.zip";
+    const struct {
+        HttpFailure why;
+        const wchar_t* named;
+    } cases[] = {
+        {HttpFailure::UnknownAuthority, L"not issued by an authority this computer trusts"},
+        {HttpFailure::WrongHost, L"issued for another host name"},
+        {HttpFailure::CertificateDates, L"has expired or is not yet valid"},
+        {HttpFailure::Revoked, L"has been revoked"},
+        {HttpFailure::Unverified, L"could not be verified"},
+        {HttpFailure::BadCertificate, L"certificate is not valid"},
+        {HttpFailure::SecureChannel, L"No secure connection"},
+    };
+    for (const auto& c : cases) {
+        for (bool partial : {false, true}) {
+            SCOPED_TRACE(std::wstring(c.named) + (partial ? L", partial file" : L", no file"));
+            FakeHttp refusing;
+            ScopedPort<platform::Http> port(refusing);
+            RecordingMessageBoxes shown;
+            ScopedPort<platform::MessageBoxes> boxPort(shown);
+            refusing.Serve(url, Body(1000));
+            refusing.RefuseConnection(url, c.why);
+            fs.RemoveFile(kLocal);
+            if (partial) WriteLocal(Body(300));
+            EXPECT_FALSE(dl.downloadURL(url, kLocal, L"", 1000));
+            EXPECT_EQ(refusing.Requests().size(), 1u);
+            ASSERT_EQ(shown.Shown().size(), 1u);
+            const auto box = shown.Shown()[0];
+            EXPECT_EQ(box.caption, L"Error Dowloading");
+            EXPECT_EQ(box.text.rfind(L"An error happened downloading " + url + L"\nto " + kLocal + L".\n\n", 0), 0u);
+            EXPECT_NE(box.text.find(c.named), std::wstring::npos) << box.text;
+            EXPECT_EQ(box.text.find(L"resume"), std::wstring::npos) << box.text;
+            if (partial)
+                EXPECT_EQ(ReadLocal(), Body(300));
+            else
+                EXPECT_FALSE(LocalExists());
+        }
+    }
+}

@@ -56,9 +56,13 @@ public:
         : owner_(owner), line_(std::make_shared<FakeLine>()), agent_(std::move(agent)) {}
     ~FakeSession() override { owner_->Closed(); }
     std::unique_ptr<UrlHandle> OpenUrl(const std::wstring& url, const std::wstring& headers) override {
+        failure_ = HttpFailure::Other;
         if (IsAborted(*line_)) return nullptr;  // nothing goes out any more
-        return owner_->Open(line_, agent_, url, headers);
+        std::unique_ptr<UrlHandle> h = owner_->Open(line_, agent_, url, headers, &failure_);
+        if (h) failure_ = HttpFailure::None;
+        return h;
     }
+    HttpFailure LastFailure() override { return failure_; }
     void Abort() override {
         {
             std::lock_guard<std::mutex> lock(line_->mu);
@@ -73,6 +77,7 @@ private:
     FakeHttp* owner_;
     std::shared_ptr<FakeLine> line_;
     std::wstring agent_;
+    HttpFailure failure_ = HttpFailure::None;
 };
 
 // Parses "Range: bytes=A-B" or "Range: bytes=A-"; false for no range.
@@ -132,6 +137,11 @@ void FakeHttp::SetProxyCredentials(const std::wstring& user, const std::wstring&
     proxyPassword_ = password;
 }
 
+void FakeHttp::RefuseConnection(const std::wstring& url, HttpFailure why) {
+    std::lock_guard<std::mutex> lock(mu_);
+    refusals_[url] = why;
+}
+
 void FakeHttp::RequireProxyCredentials(const std::wstring& user, const std::wstring& password) {
     std::lock_guard<std::mutex> lock(mu_);
     neededUser_ = user;
@@ -149,9 +159,15 @@ std::wstring FakeHttp::ProxyPassword() {
 }
 
 std::unique_ptr<UrlHandle> FakeHttp::Open(const std::shared_ptr<FakeLine>& line, const std::wstring& agent,
-                                          const std::wstring& url, const std::wstring& headers) {
+                                          const std::wstring& url, const std::wstring& headers,
+                                          HttpFailure* failure) {
     std::unique_lock<std::mutex> lock(mu_);
     requests_.push_back({agent, url, headers});
+    auto refused = refusals_.find(url);
+    if (refused != refusals_.end()) {
+        *failure = refused->second;
+        return nullptr;
+    }
     if (hangOpens_) {
         lock.unlock();
         Hang(*line);

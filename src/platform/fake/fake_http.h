@@ -48,6 +48,9 @@ public:
 
     // ---- faults ----
     void FailSessions(bool fail);
+    // Every open of url fails for this reason (a server certificate that
+    // does not hold, say); the request is recorded, no answer is read.
+    void RefuseConnection(const std::wstring& url, HttpFailure why);
     // The next n URL opens fail.
     void FailOpens(int n);
     // The next `times` answers end after `bytes` body bytes.
@@ -93,7 +96,7 @@ public:
         std::string body;
     };
     std::unique_ptr<UrlHandle> Open(const std::shared_ptr<FakeLine>& line, const std::wstring& agent,
-                                    const std::wstring& url, const std::wstring& headers);
+                                    const std::wstring& url, const std::wstring& headers, HttpFailure* failure);
     size_t ReadHookAndLimit(size_t asked, size_t delivered);
     // How many more bytes an answer that has delivered `delivered` bytes
     // may deliver before its reads hang (SIZE_MAX: no hang).
@@ -110,6 +113,7 @@ private:
         std::string body;
     };
     std::map<std::wstring, Resource> resources_;
+    std::map<std::wstring, HttpFailure> refusals_;
     std::vector<HttpRequest> requests_;
     bool failSessions_ = false;
     int failOpens_ = 0;

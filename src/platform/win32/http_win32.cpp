@@ -21,6 +21,11 @@
 // (Wine's WinInet sends them only after a 407 of that send, so a fetch
 // through a proxy with basic authentication reads 407, 407, 200.)
 //
+// An https URL is opened with INTERNET_FLAG_SECURE and none of the flags
+// that ignore a certificate error; WinInet then refuses a server whose
+// certificate does not hold, and its error code tells which check failed
+// (LastFailure).
+//
 // wininet.dll is delay-loaded (CMakeLists.txt). Its functions are declared
 // here without __declspec(dllimport), so every call goes through the
 // delay-load thunk: with only the import slot referenced, the i686 linker
@@ -76,6 +81,7 @@ struct Line {
     std::wstring openUrl, openHeaders;
     std::wstring proxyUser, proxyPassword;  // set once, before the worker starts
     int status = 0;
+    HttpFailure failure = HttpFailure::None;  // of the last open
     // The body read so far and not yet taken: fill bytes from head on. The
     // worker writes only after them, the caller takes only them.
     std::vector<uint8_t> ring;
@@ -109,6 +115,31 @@ DWORD ReadWaiting(HINTERNET h, uint8_t* buf, DWORD want, DWORD& ahead) {
     const bool quick = GetTickCount64() - start <= 5;
     ahead = (full && quick && got == ask) ? std::min<DWORD>(kMaxRead, 2 * std::max(ask, kFullReport)) : 0;
     return got;
+}
+
+// What WinInet's error after a failed open says about the server's
+// certificate.
+HttpFailure FailureOf(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_INVALID_CA: return HttpFailure::UnknownAuthority;
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID: return HttpFailure::WrongHost;
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return HttpFailure::CertificateDates;
+        case ERROR_INTERNET_SEC_CERT_REVOKED: return HttpFailure::Revoked;
+        // Wine's WinInet also answers this for a certificate whose issuer
+        // it does not know (Windows: ERROR_INTERNET_INVALID_CA).
+        case ERROR_INTERNET_SEC_CERT_NO_REV:
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED: return HttpFailure::Unverified;
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_INVALID_CERT: return HttpFailure::BadCertificate;
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return HttpFailure::SecureChannel;
+        default: return HttpFailure::Other;
+    }
+}
+
+// Secure for an https URL, whatever the scheme's default of the WinInet at
+// hand; no flag that ignores a certificate error is ever given.
+DWORD SchemeFlags(const std::wstring& url) {
+    return _wcsnicmp(url.c_str(), L"https:", 6) == 0 ? INTERNET_FLAG_SECURE : 0;
 }
 
 int StatusOf(HINTERNET h) {
@@ -176,6 +207,7 @@ void Work(std::shared_ptr<Line> line) {
             } else {
                 HINTERNET session = line->session, url = line->url;
                 HINTERNET opened = nullptr;
+                HttpFailure failure = HttpFailure::Other;
                 line->inCall = true;
                 if (job == Job::CloseUrl) line->url = nullptr;  // taken: closed below
                 lock.unlock();
@@ -187,11 +219,15 @@ void Work(std::shared_ptr<Line> line) {
                     opened = InternetOpenUrlW(session, line->openUrl.c_str(),
                                               line->openHeaders.empty() ? nullptr : line->openHeaders.c_str(),
                                               static_cast<DWORD>(line->openHeaders.size()),
-                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                                  SchemeFlags(line->openUrl),
+                                              0);
+                    failure = opened ? HttpFailure::None : FailureOf(GetLastError());
                     line->status = opened ? StatusOf(opened) : 0;
                     if (line->status == HTTP_STATUS_PROXY_AUTH_REQ && !line->proxyUser.empty()) {
                         line->status = ResendWithProxyCredentials(opened, line->proxyUser, line->proxyPassword);
                         if (line->status == 0) {
+                            failure = FailureOf(GetLastError());
                             InternetCloseHandle(opened);
                             opened = nullptr;
                         }
@@ -201,6 +237,7 @@ void Work(std::shared_ptr<Line> line) {
                 }
                 lock.lock();
                 line->inCall = false;
+                if (job == Job::Open) line->failure = failure;
                 if (opened) {
                     if (line->aborted || line->quit || line->url) {
                         lock.unlock();
@@ -339,8 +376,14 @@ public:
         line_->openUrl = url;
         line_->openHeaders = headers;
         line_->status = 0;
+        line_->failure = HttpFailure::Other;
         if (!Post(*line_, lock, Job::Open) || !line_->url) return nullptr;
         return std::make_unique<WinInetUrl>(line_, line_->status);
+    }
+    HttpFailure LastFailure() override {
+        std::lock_guard<std::mutex> lock(line_->mu);
+        // After an abort the worker's answer, if any, came too late to count.
+        return line_->aborted ? HttpFailure::Other : line_->failure;
     }
     void Abort() override { AbortLine(*line_); }
 
