@@ -90,12 +90,13 @@ TManifestDownload::TManifestDownload() : TManifestDownload(ReleasePublicKey(), R
 TManifestDownload::TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired)
     : publicKey_(std::move(publicKey)), signatureRequired_(signatureRequired) {}
 
-bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath) {
+bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) {
     // The manifest arrives beside the local copy and replaces it only once
-    // its signature holds; whatever fails, no copy of it is left to read.
+    // it is accepted; whatever fails, no copy of it is left, and the copy of
+    // the release already installed stays as it was (the uninstaller reads
+    // it; this run's lookups never do without fetching again).
     const std::wstring fresh = localPath + L".new";
     Files().RemoveFile(fresh);
-    Files().RemoveFile(localPath);
     TUrlDownloader dl(AgentName());
     dl.AllowResume = false;
     if (!dl.downloadURL(location, fresh, L"", -1)) {
@@ -126,10 +127,12 @@ bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& 
         Files().RemoveFile(fresh);
         throw ManifestRefused(refusal);
     }
+    Files().RemoveFile(localPath);
     if (!Files().Move(fresh, localPath)) {
         Files().RemoveFile(fresh);
         return false;
     }
+    accepted = std::move(manifest);
     return true;
 }
 

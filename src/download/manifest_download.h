@@ -6,8 +6,8 @@
 // download/signature.h) is fetched beside it and checked against the
 // build's public key before the manifest becomes the local copy. A
 // signature that does not match, or none where one is required, throws
-// ManifestRefused: no local copy is left, so nothing of that manifest is
-// acted on. A signature that cannot be fetched for any other reason (no
+// ManifestRefused: nothing of that manifest is kept or acted on (a local
+// copy from before stays as it was). A signature that cannot be fetched for any other reason (no
 // network, a server error) fails the fetch like the manifest's own download.
 #pragma once
 
@@ -24,7 +24,7 @@ public:
     // The build's key and requirement (download/release_key.h).
     TManifestDownload();
     TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired);
-    bool Fetch(const std::wstring& location, const std::wstring& localPath) override;
+    bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) override;
 
 private:
     std::vector<uint8_t> publicKey_;

@@ -147,16 +147,17 @@ TEST_F(SignedFetchTest, KeepsRefusesOrFailsByTheSignature) {
         Outcome got = Failed;
         std::wstring message;
         try {
-            got = fetch.Fetch(kUrl, kLocal) ? Kept : Failed;
+            std::string accepted;
+            got = fetch.Fetch(kUrl, kLocal, accepted) ? Kept : Failed;
+            if (got == Kept) EXPECT_EQ(accepted, kManifest);
         } catch (const ManifestRefused& e) {
             got = Refused;
             message = e.Message();
         }
         EXPECT_EQ(got, r.want);
         EXPECT_EQ(message, r.message);
-        std::string local;
-        EXPECT_EQ(fresh.ReadFile(kLocal, local), r.want == Kept) << local;
-        if (r.want == Kept) EXPECT_EQ(local, kManifest);
+        // Refused or failed: the earlier copy stays as it was.
+        EXPECT_EQ(fresh.ReadFile(kLocal), r.want == Kept ? kManifest : "[TW]\r\nFILE_VERSION=1.0\r\n");
         EXPECT_FALSE(platform::Files().FileExists(kLocal + L".new"));
         EXPECT_EQ(fresh.CountFor(kUrl + L".sig"), r.want == Failed ? 3 : 1);
     }
