@@ -9,9 +9,17 @@
 // ManifestRefused: nothing of that manifest is kept or acted on (a local
 // copy from before stays as it was). A signature that cannot be fetched for any other reason (no
 // network, a server error) fails the fetch like the manifest's own download.
+//
+// A release carries its serial number, RELEASE_SERIAL in [GENERAL] (written
+// by tiderelease, covered by the signature). The highest serial of a signed
+// manifest this machine accepted is kept in the settings store as
+// "ReleaseSerial"; a manifest with a lower one is an older release served
+// again (its signature still holds, its components may have known holes)
+// and is refused like a bad signature, naming both serials.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +46,14 @@ ManifestFetcher& ManifestDownload();
 std::wstring SignatureMismatchMessage(const std::wstring& location);
 std::wstring SignatureMissingMessage(const std::wstring& location);
 std::wstring SignatureMalformedMessage(const std::wstring& location);
+std::wstring ReleaseSerialOlderMessage(const std::wstring& location, uint64_t offered, uint64_t accepted);
+std::wstring ReleaseSerialMissingMessage(const std::wstring& location, uint64_t accepted);
+std::wstring ReleaseSerialMalformedMessage(const std::wstring& location, const std::wstring& text);
+
+// The settings value that holds the highest release serial accepted here.
+extern const wchar_t kReleaseSerialSetting[];  // "ReleaseSerial"
+// A release serial: 1 to 18 decimal digits (blanks around them dropped);
+// nothing for any other text.
+std::optional<uint64_t> ParseReleaseSerial(const std::wstring& text);
 
 }  // namespace tide
