@@ -13,6 +13,7 @@
 #include "core/run_options.h"
 #include "core/settings.h"
 #include "download/manifest_download.h"
+#include "download/release_key.h"
 #include "download/verification.h"
 #include "install/install_steps.h"
 #include "install/self_update.h"
@@ -93,6 +94,9 @@ int RunProgram() {
     SetDefaultLogPath(mode);
     TheRunLog().Header(ExeVersionString(env.ExecutablePath()), ModeName(mode) + std::wstring(options.silent ? L", unattended" : L""),
                        MaskedCommandLine(env.CommandLine()));
+    if (ReleaseKeyIsTestKey())
+        TheRunLog().Write(L"run", L"test build: it trusts the public test release key, whose secret key anyone can "
+                                  L"read; not for release");
 
     // Everything the run does to the machine goes through these.
     LoggingMessageBoxes shownBoxes(platform::Port<platform::MessageBoxes>::Get());

@@ -1,6 +1,9 @@
 #include "core/manifest.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 #include "core/IniDocument.h"
 #include "core/local_file.h"
@@ -19,7 +22,39 @@ namespace {
 // Set by the first lookup of the run and never cleared (outside tests). The
 // component download thread reads it too, hence atomic.
 std::atomic<bool> gFetched{false};
+// Set by UseLocalManifest: the run reads the copy already there.
+std::atomic<bool> gLocalOnly{false};
 std::atomic<ManifestFetcher*> gFetcher{nullptr};
+
+// The manifest of this run as it was accepted, and the local path it
+// belongs to. The verified bytes are kept rather than the signature checked
+// again at each read: the signature lives only on the server, and a copy
+// read back from disk could have been changed by anyone who may write in
+// the install directory; what was checked is what is used. The download
+// thread reads it too.
+struct KeptManifest {
+    std::wstring path;
+    std::shared_ptr<const IniDocument> doc;
+};
+std::mutex gKeptMutex;
+KeptManifest gKept;
+
+std::shared_ptr<const IniDocument> Kept(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    return gKept.path == path ? gKept.doc : nullptr;
+}
+
+std::shared_ptr<const IniDocument> Keep(const std::wstring& path, IniDocument read) {
+    auto doc = std::make_shared<const IniDocument>(std::move(read));
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    gKept = KeptManifest{path, doc};
+    return doc;
+}
+
+void ForgetKept() {
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    gKept = KeptManifest{};
+}
 }  // namespace
 
 void SetManifestFetcher(ManifestFetcher* fetcher) { gFetcher.store(fetcher); }
@@ -57,13 +92,17 @@ bool IsUninstallRun(const std::vector<std::wstring>& args) {
 
 namespace {
 
-void FetchManifest(const std::wstring& localPath, const std::vector<std::wstring>& args) {
+std::shared_ptr<const IniDocument> FetchManifest(const std::wstring& localPath, const std::vector<std::wstring>& args) {
     std::wstring location = ManifestLocation(args);
     ManifestFetcher* fetcher = gFetcher.load();
-    if (!fetcher || !fetcher->Fetch(location, localPath)) {
+    ForgetKept();  // whatever this fetch brings, the earlier manifest is done with
+    std::string accepted;
+    if (!fetcher || !fetcher->Fetch(location, localPath, accepted)) {
         platform::ShowMessage(DownloadFailureAdvice(), kDownloadErrorCaption, platform::MbIcon::Warning);
         platform::Env().RequestQuit();
+        return nullptr;
     }
+    return Keep(localPath, IniDocument::FromBytes(accepted));
 }
 
 }  // namespace
@@ -71,10 +110,19 @@ void FetchManifest(const std::wstring& localPath, const std::vector<std::wstring
 std::wstring ManifestValue(const std::wstring& section, const std::wstring& key) {
     const std::wstring localPath = ManifestLocalPath();
     const std::vector<std::wstring> args = platform::Env().Arguments();
-    if (IsUninstallRun(args)) gFetched.store(true);
-    if (LocalFileSize(localPath) == 0 || !gFetched.load()) FetchManifest(localPath, args);
+    const bool localOnly = gLocalOnly.load() || IsUninstallRun(args);
+    if (localOnly) gFetched.store(true);
+    std::shared_ptr<const IniDocument> doc = Kept(localPath);
+    if (LocalFileSize(localPath) == 0 || !gFetched.load() || (!doc && !localOnly)) {
+        // A copy at another path than the one fetched (the install
+        // directory changed) is fetched again rather than trusted.
+        doc = FetchManifest(localPath, args);
+    } else if (!doc) {
+        IniDocument read;
+        if (IniDocument::Load(localPath, read)) doc = Keep(localPath, std::move(read));
+    }
     gFetched.store(true);
-    return ReadIniString(localPath, section, key);
+    return doc ? doc->ReadString(section, key) : std::wstring();
 }
 
 std::wstring ComponentFileName(const std::wstring& section) { return ManifestValue(section, L"FILE_NAME"); }
@@ -106,7 +154,14 @@ int32_t ComponentFileSize(const std::wstring& section) {
 }
 
 bool ManifestFetchedThisRun() { return gFetched.load(); }
-void UseLocalManifest() { gFetched.store(true); }
-void ResetManifestFetchedForTest() { gFetched.store(false); }
+void UseLocalManifest() {
+    gFetched.store(true);
+    gLocalOnly.store(true);
+}
+void ResetManifestFetchedForTest() {
+    gFetched.store(false);
+    gLocalOnly.store(false);
+    ForgetKept();
+}
 
 }  // namespace tide

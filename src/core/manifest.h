@@ -2,8 +2,11 @@
 // fetched, and the lookups that answer every question about the release.
 //
 // The manifest is fetched at most once per run into the install directory
-// (again at every lookup while the local copy is missing or empty) and every
-// lookup reads the local copy afresh.
+// (again at every lookup while the local copy is missing or empty). The
+// bytes the fetcher accepted (their signature checked) are kept in memory
+// and answer every lookup of the run: the copy on disk is for the
+// administrator and the next run, and a change made to it during the run
+// is never read.
 #pragma once
 
 #include <cstdint>
@@ -56,16 +59,18 @@ std::wstring ManifestLocation(const std::vector<std::wstring>& args);
 // an existing local copy without fetching.
 bool IsUninstallRun(const std::vector<std::wstring>& args);
 
-// Brings the manifest from a location (URL or file) to the local copy; false
-// when it could not (no local copy is left then). Throws ManifestRefused
-// when the manifest came but must not be used. The download layer provides
+// Brings the manifest from a location (URL or file) to the local copy and
+// hands over the exact bytes it accepted, which answer the lookups from
+// then on; false when it could not (a local copy from before stays as it
+// was, and the next lookup fetches again). Throws
+// ManifestRefused when the manifest came but must not be used. The download layer provides
 // the one the program uses (download/manifest_download.h) and the program's
 // entry installs it. While none is installed, every fetch fails like a fetch
 // without a network.
 class ManifestFetcher {
 public:
     virtual ~ManifestFetcher() = default;
-    virtual bool Fetch(const std::wstring& location, const std::wstring& localPath) = 0;
+    virtual bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) = 0;
 };
 void SetManifestFetcher(ManifestFetcher* fetcher);
 
@@ -87,7 +92,9 @@ int32_t ComponentFileSize(const std::wstring& section);
 // The conversion ComponentFileSize applies to a FILE_SIZE text.
 int32_t ParseComponentFileSize(const std::wstring& section, const std::wstring& text);
 
-// Whether this run has fetched the manifest (or decided not to).
+// Whether this run has fetched the manifest (or decided not to). A run that
+// does not fetch (an uninstall) reads the local copy once, at its first
+// lookup, and keeps what it read for the rest of the run.
 bool ManifestFetchedThisRun();
 // From now on in this run every lookup reads the manifest already in the
 // install directory, as an uninstall run does: removing an installation

@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "base/text.h"
+#include "core/IniDocument.h"
 #include "core/Tidestart.h"
+#include "core/settings.h"
 #include "download/URLFetcher2.h"
 #include "download/release_key.h"
 #include "download/signature.h"
@@ -85,17 +87,53 @@ std::wstring SignatureMalformedMessage(const std::wstring& location) {
            L".sig is not a valid signature.\n\nNothing was installed.";
 }
 
+const wchar_t kReleaseSerialSetting[] = L"ReleaseSerial";
+
+std::optional<uint64_t> ParseReleaseSerial(const std::wstring& text) {
+    const std::wstring t = Trim(text);
+    if (t.empty() || t.size() > 18) return std::nullopt;
+    uint64_t value = 0;
+    for (wchar_t c : t) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    return value;
+}
+
+namespace {
+std::wstring Decimal(uint64_t n) { return std::to_wstring(n); }
+}  // namespace
+
+std::wstring ReleaseSerialOlderMessage(const std::wstring& location, uint64_t offered, uint64_t accepted) {
+    return L"The release manifest " + location + L" was refused: it is release " + Decimal(offered) +
+           L", older than release " + Decimal(accepted) +
+           L", which this computer has already accepted.\n\nAn older release may have been served again to "
+           L"install components with known faults. Nothing was installed.";
+}
+
+std::wstring ReleaseSerialMissingMessage(const std::wstring& location, uint64_t accepted) {
+    return L"The release manifest " + location + L" was refused: it has no release serial (RELEASE_SERIAL), "
+           L"and this computer has already accepted release " + Decimal(accepted) +
+           L".\n\nAn older release may have been served again. Nothing was installed.";
+}
+
+std::wstring ReleaseSerialMalformedMessage(const std::wstring& location, const std::wstring& text) {
+    return L"The release manifest " + location + L" was refused: its release serial (RELEASE_SERIAL) \"" + text +
+           L"\" is not a decimal number.\n\nNothing was installed.";
+}
+
 TManifestDownload::TManifestDownload() : TManifestDownload(ReleasePublicKey(), ReleaseSignatureRequired()) {}
 
 TManifestDownload::TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired)
     : publicKey_(std::move(publicKey)), signatureRequired_(signatureRequired) {}
 
-bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath) {
+bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) {
     // The manifest arrives beside the local copy and replaces it only once
-    // its signature holds; whatever fails, no copy of it is left to read.
+    // it is accepted; whatever fails, no copy of it is left, and the copy of
+    // the release already installed stays as it was (the uninstaller reads
+    // it; this run's lookups never do without fetching again).
     const std::wstring fresh = localPath + L".new";
     Files().RemoveFile(fresh);
-    Files().RemoveFile(localPath);
     TUrlDownloader dl(AgentName());
     dl.AllowResume = false;
     if (!dl.downloadURL(location, fresh, L"", -1)) {
@@ -122,14 +160,38 @@ bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& 
             case SignatureCheck::Malformed: refusal = SignatureMalformedMessage(location); break;
         }
     }
+    // The serial is read from the bytes whose signature was just checked.
+    // Before any serial is stored (a first installation) a manifest without
+    // one is accepted: releases made before serials existed still install.
+    // Once one is stored, a manifest without one is refused: it is a release
+    // from before serials, older than the one that set the stored serial.
+    const std::wstring serialText = IniDocument::FromBytes(manifest).ReadString(L"GENERAL", L"RELEASE_SERIAL");
+    const std::optional<uint64_t> offered = ParseReleaseSerial(serialText);
+    // A stored value that is not a serial (edited by hand) counts as none.
+    const std::optional<uint64_t> stored = ParseReleaseSerial(ReadSetting(kReleaseSerialSetting));
+    if (refusal.empty()) {
+        if (!serialText.empty() && !offered)
+            refusal = ReleaseSerialMalformedMessage(location, serialText);
+        else if (stored && !offered)
+            refusal = ReleaseSerialMissingMessage(location, *stored);
+        else if (stored && *offered < *stored)
+            refusal = ReleaseSerialOlderMessage(location, *offered, *stored);
+    }
     if (!refusal.empty()) {
         Files().RemoveFile(fresh);
         throw ManifestRefused(refusal);
     }
+    Files().RemoveFile(localPath);
     if (!Files().Move(fresh, localPath)) {
         Files().RemoveFile(fresh);
         return false;
     }
+    // Only a signed serial raises the mark: an unsigned manifest (accepted
+    // by a build that does not require signatures) could otherwise set it
+    // so high that no real release is accepted again.
+    if (sig == Fetched::Got && offered && (!stored || *offered > *stored))
+        WriteSetting(kReleaseSerialSetting, Decimal(*offered));
+    accepted = std::move(manifest);
     return true;
 }
 

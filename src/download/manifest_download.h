@@ -6,12 +6,20 @@
 // download/signature.h) is fetched beside it and checked against the
 // build's public key before the manifest becomes the local copy. A
 // signature that does not match, or none where one is required, throws
-// ManifestRefused: no local copy is left, so nothing of that manifest is
-// acted on. A signature that cannot be fetched for any other reason (no
+// ManifestRefused: nothing of that manifest is kept or acted on (a local
+// copy from before stays as it was). A signature that cannot be fetched for any other reason (no
 // network, a server error) fails the fetch like the manifest's own download.
+//
+// A release carries its serial number, RELEASE_SERIAL in [GENERAL] (written
+// by tiderelease, covered by the signature). The highest serial of a signed
+// manifest this machine accepted is kept in the settings store as
+// "ReleaseSerial"; a manifest with a lower one is an older release served
+// again (its signature still holds, its components may have known holes)
+// and is refused like a bad signature, naming both serials.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +32,7 @@ public:
     // The build's key and requirement (download/release_key.h).
     TManifestDownload();
     TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired);
-    bool Fetch(const std::wstring& location, const std::wstring& localPath) override;
+    bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) override;
 
 private:
     std::vector<uint8_t> publicKey_;
@@ -38,5 +46,14 @@ ManifestFetcher& ManifestDownload();
 std::wstring SignatureMismatchMessage(const std::wstring& location);
 std::wstring SignatureMissingMessage(const std::wstring& location);
 std::wstring SignatureMalformedMessage(const std::wstring& location);
+std::wstring ReleaseSerialOlderMessage(const std::wstring& location, uint64_t offered, uint64_t accepted);
+std::wstring ReleaseSerialMissingMessage(const std::wstring& location, uint64_t accepted);
+std::wstring ReleaseSerialMalformedMessage(const std::wstring& location, const std::wstring& text);
+
+// The settings value that holds the highest release serial accepted here.
+extern const wchar_t kReleaseSerialSetting[];  // "ReleaseSerial"
+// A release serial: 1 to 18 decimal digits (blanks around them dropped);
+// nothing for any other text.
+std::optional<uint64_t> ParseReleaseSerial(const std::wstring& text);
 
 }  // namespace tide

@@ -5,13 +5,16 @@
 
 #include "download/signature.h"
 
-// The build system defines both for this file only (so that changing the
+// The build system defines these for this file only (so that changing the
 // key recompiles nothing else).
 #ifndef TIDE_RELEASE_PUBLIC_KEY_HEX
 #error "TIDE_RELEASE_PUBLIC_KEY_HEX is not defined: configure with CMake"
 #endif
 #ifndef TIDE_REQUIRE_SIGNATURE
 #error "TIDE_REQUIRE_SIGNATURE is not defined: configure with CMake"
+#endif
+#ifndef TIDE_TEST_KEY_BUILD
+#error "TIDE_TEST_KEY_BUILD is not defined: configure with CMake"
 #endif
 
 namespace tide {
@@ -28,5 +31,7 @@ const std::vector<uint8_t>& ReleasePublicKey() {
 }
 
 bool ReleaseSignatureRequired() { return TIDE_REQUIRE_SIGNATURE != 0; }
+
+bool ReleaseKeyIsTestKey() { return TIDE_TEST_KEY_BUILD != 0; }
 
 }  // namespace tide

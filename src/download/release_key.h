@@ -11,5 +11,8 @@ namespace tide {
 // kPublicKeyBytes bytes (download/signature.h).
 const std::vector<uint8_t>& ReleasePublicKey();
 bool ReleaseSignatureRequired();
+// The build trusts the public test key, whose secret half anyone can read
+// (configured with TIDE_ALLOW_TEST_KEY): never a release.
+bool ReleaseKeyIsTestKey();
 
 }  // namespace tide

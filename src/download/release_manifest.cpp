@@ -117,14 +117,68 @@ bool IsHex(const std::wstring& s, size_t digits) {
     return hex;
 }
 
-}  // namespace
-
-ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe, bool addSha256) {
+void RefuseUtf16(const std::string& manifestBytes) {
     if (manifestBytes.size() >= 2 && ((static_cast<unsigned char>(manifestBytes[0]) == 0xFF &&
                                        static_cast<unsigned char>(manifestBytes[1]) == 0xFE) ||
                                       (static_cast<unsigned char>(manifestBytes[0]) == 0xFE &&
                                        static_cast<unsigned char>(manifestBytes[1]) == 0xFF)))
         throw Error(L"The manifest is UTF-16 text; save it as ANSI or UTF-8 to update it.");
+}
+
+}  // namespace
+
+std::string SetReleaseSerial(const std::string& manifestBytes, uint64_t serial) {
+    RefuseUtf16(manifestBytes);
+    const bool utf8 = manifestBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::vector<Line> lines = SplitLines(manifestBytes);
+    std::string newline = "\r\n";
+    for (const Line& l : lines)
+        if (!l.eol.empty()) {
+            newline = l.eol;
+            break;
+        }
+    const std::string entry = "RELEASE_SERIAL=" + std::to_string(serial);
+    size_t header = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Parsed p = ParseLine(i == 0 && utf8 ? lines[i].body.substr(3) : lines[i].body);
+        if (header == lines.size()) {
+            if (p.header && SameKey(p.section, "GENERAL")) header = i;
+            continue;
+        }
+        if (p.header) break;  // the end of [GENERAL]: no RELEASE_SERIAL in it
+        if (p.keyLine && SameKey(p.key, "RELEASE_SERIAL")) {
+            // The first one is the one read; it keeps its place.
+            const size_t keyStart = lines[i].body.find_first_not_of(" \t");
+            lines[i].body = lines[i].body.substr(0, keyStart == std::string::npos ? 0 : keyStart) + entry;
+            std::string out;
+            for (const Line& l : lines) out += l.body + l.eol;
+            return out;
+        }
+    }
+    std::string out;
+    if (header == lines.size()) {
+        out = manifestBytes;
+        if (!lines.empty() && lines.back().eol.empty()) out += newline;
+        return out + "[GENERAL]" + newline + entry + newline;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i != header) {
+            out += lines[i].body + lines[i].eol;
+            continue;
+        }
+        // A manifest without a final line break keeps lacking it.
+        const bool last = lines[i].eol.empty();
+        out += lines[i].body + (last ? newline : lines[i].eol) + entry + (last ? "" : newline);
+    }
+    return out;
+}
+
+std::wstring ReadReleaseSerial(const std::string& manifestBytes) {
+    return IniDocument::FromBytes(manifestBytes).ReadString(L"GENERAL", L"RELEASE_SERIAL");
+}
+
+ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe, bool addSha256) {
+    RefuseUtf16(manifestBytes);
     const bool utf8 = manifestBytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
     // Names are read as the installer reads the manifest (IniDocument), so
     // the file looked up is the one the installer will download.

@@ -44,6 +44,15 @@ struct ManifestUpdate {
 ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const ReleaseFileProbe& probe,
                                    bool addSha256 = false);
 
+// Writes RELEASE_SERIAL=serial into the first [GENERAL] section (the one
+// the installer reads), replacing the value of an existing RELEASE_SERIAL
+// line or adding one right after the section's header; a manifest without
+// [GENERAL] gets the section at its end. Nothing else changes.
+// Throws tide::Error for UTF-16 text, as UpdateManifestFacts does.
+std::string SetReleaseSerial(const std::string& manifestBytes, uint64_t serial);
+// RELEASE_SERIAL of [GENERAL] as the installer reads it (empty when none).
+std::wstring ReadReleaseSerial(const std::string& manifestBytes);
+
 struct VerifyFailure {
     std::wstring section;
     std::wstring fileName;

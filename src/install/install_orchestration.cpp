@@ -319,6 +319,8 @@ void StartComponentDownload(TInstallWindow& w, const std::vector<std::wstring>& 
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == L"/u" || args[i] == L"/U") {
             dl.Alt_Path = i + 1 < args.size() ? args[i + 1] : std::wstring();
+            // File names are appended directly: "/u D:\comp" means D:\comp\.
+            if (!dl.Alt_Path.empty() && dl.Alt_Path.back() != L'\\' && dl.Alt_Path.back() != L'/') dl.Alt_Path += L'\\';
             break;
         }
     }

@@ -10,6 +10,7 @@
 #include "core/Tidestart.h"
 #include "core/layout.h"
 #include "core/manifest.h"
+#include "core/proxy_options.h"
 #include "core/run_options.h"
 #include "download/URLFetcher2.h"
 #include "install/uninstall_entry.h"
@@ -61,9 +62,34 @@ int ComparePart(const std::wstring& a, const std::wstring& b) {
 
 std::optional<uint32_t> gUpdatedInstallerExit;
 
+// The arguments text without the words that are "/proxypassword=" switches,
+// each with the blanks after it; everything else exactly as written. Words
+// are read as SplitCommandLine reads them.
+std::wstring WithoutProxyPassword(const std::wstring& arguments) {
+    std::wstring out;
+    size_t i = 0;
+    auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+    while (i < arguments.size()) {
+        const size_t start = i;
+        std::wstring word;
+        bool quoted = false;
+        for (; i < arguments.size() && (quoted || !blank(arguments[i])); ++i) {
+            if (arguments[i] == L'"')
+                quoted = !quoted;
+            else
+                word += arguments[i];
+        }
+        while (i < arguments.size() && blank(arguments[i])) ++i;
+        if (!IsProxyPasswordArgument(word)) out += arguments.substr(start, i - start);
+    }
+    return out;
+}
+
 // This run's words for the newer installer, marked as started by an update.
+// The proxy password is not among them (it goes in the environment).
 std::wstring UpdatedInstallerArguments(const std::wstring& commandLine) {
-    std::wstring arguments = CommandLineArguments(commandLine);
+    std::wstring arguments = WithoutProxyPassword(CommandLineArguments(commandLine));
+    while (!arguments.empty() && (arguments.back() == L' ' || arguments.back() == L'\t')) arguments.pop_back();
     // A quoted run left open would swallow the mark.
     if (std::count(arguments.begin(), arguments.end(), L'"') % 2) arguments += L'"';
     return arguments.empty() ? std::wstring(kUpdatedWord) : arguments + L" " + kUpdatedWord;
@@ -94,6 +120,15 @@ bool StartNewerInstaller(const std::wstring& newest) {
     platform::ShowMessage(kUpdatedInstallerText, L"Updated Installer");
     auto& env = platform::Env();
     const std::wstring arguments = UpdatedInstallerArguments(env.CommandLine());
+    // The new installer inherits the proxy password in its environment; it
+    // is in this process's environment only while that one is started.
+    struct PasswordHandover {
+        explicit PasswordHandover(std::wstring password) {
+            if (!password.empty()) platform::Env().PutVariable(kProxyPasswordVariable, password);
+            password.assign(password.size(), L'\0');
+        }
+        ~PasswordHandover() { platform::Env().RemoveVariable(kProxyPasswordVariable); }
+    } handover(ProxyCredentialsFromArguments(env.Arguments()).password);
     if (ParseRunOptions(env.Arguments()).silent) {
         // Whoever started this run waits for its exit code: it is the new
         // installer's. (RunAndWaitForExit has said why when it cannot start.)

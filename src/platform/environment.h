@@ -20,6 +20,10 @@ public:
     std::vector<std::wstring> Arguments() { return SplitCommandLine(CommandLine()); }
     // Empty text for a missing variable.
     virtual std::wstring Variable(const std::wstring& name) = 0;
+    // Sets a variable of this process (programs started afterwards inherit
+    // it), or removes it.
+    virtual void PutVariable(const std::wstring& name, const std::wstring& value) = 0;
+    virtual void RemoveVariable(const std::wstring& name) = 0;
     // Full path of the running executable.
     virtual std::wstring ExecutablePath() = 0;
     virtual void SetApplicationTitle(const std::wstring& title) = 0;

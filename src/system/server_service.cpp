@@ -152,8 +152,12 @@ void RemoveServerService(bool quiet) {
     reg.CloseKey();
     if (imagePath.empty()) return;
 
+    // The program is quoted whatever ImagePath held: an unquoted path with a
+    // blank ("C:\Program Files\...") would otherwise start "C:\Program.exe".
+    std::wstring program = ServiceProgram(imagePath);
+    if (!program.empty() && program[0] == L'"') program = program.substr(1, program.find(L'"', 1) - 1);
     TCommandRunner runner(true);
-    std::wstring command = ServiceProgram(imagePath) + L" //DS//" + kServerServiceName;
+    std::wstring command = Quoted(program) + L" //DS//" + kServerServiceName;
     if (!runner.RunCommand(L"", command, L"")) {
         Notice(L"The service could not be removed.", platform::MbIcon::Error);
         return;

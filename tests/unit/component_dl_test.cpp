@@ -99,8 +99,13 @@ struct ComponentDLTest : ::testing::Test {
         m.ServeManifest(kManifestUrl, manifest.empty() ? ManifestText() : manifest);
         for (const auto& c : comps) m.http.Serve(kBase + c.file, c.bytes);
     }
-    // Replaces the local copy (the fetch of this run is already done).
-    void LocalManifest(const std::string& text) { hfs.Open(std::wstring(kDir) + L"downloader.ini", platform::OpenMode::CreateAlways, platform::Share::None)->Write(text.data(), text.size()); }
+    // The release of the run says text instead: published, and fetched
+    // anew as a run fetches it (a change of the local copy is never read).
+    void LocalManifest(const std::string& text) {
+        ResetManifestFetchedForTest();
+        m.ServeManifest(kManifestUrl, text);
+        ManifestValue(L"GENERAL", L"BINARY_BASE");
+    }
 
     std::unique_ptr<TComponentDownloader> Make(const TComponentList& list, const std::wstring& alt = L"") {
         auto dl = std::make_unique<TComponentDownloader>(true);

@@ -635,7 +635,8 @@ TEST_F(OrchestrationTest, AlternativeSource) {
         {kExe, {}, L"C:\\Downloads\\"},
         {L"c:\\apps\\TIDEWELL\\Tidestart.EXE", {}, L""},
         {L"c:\\apps\\TIDEWELL\\Tidestart.EXE", {L"/u", L"E:\\cd\\"}, L"E:\\cd\\"},
-        {kExe, {L"/U", L"E:\\cd"}, L"E:\\cd"},
+        {kExe, {L"/U", L"E:\\cd"}, L"E:\\cd\\"},
+        {kExe, {L"/u", L"E:/cd/"}, L"E:/cd/"},
         {kExe, {L"/u"}, L""},
         {kExe, {L"/x", L"/U", L"F:\\a\\", L"/u", L"G:\\b\\"}, L"F:\\a\\"},
     };

@@ -175,3 +175,23 @@ TEST(Servers, PathsOnEachServer) {
 }
 
 }  // namespace
+
+// What was accepted answers the whole run: a copy changed on disk after the
+// fetch (by anyone who may write in the install directory) is never read.
+TEST_F(ManifestTest, TheLocalCopyChangedAfterTheCheckIsNotUsed) {
+    const std::string evil = "[TW]\r\nFILE_VERSION=6.6.6\r\n[GENERAL]\r\nBINARY_BASE=http://evil/\r\n";
+    m.Args({L"/i", kUrl});
+    EXPECT_EQ(ManifestValue(L"TW", L"FILE_VERSION"), L"3.4.16");
+    m.WriteFile(kLocal, evil);
+    EXPECT_EQ(ManifestValue(L"GENERAL", L"BINARY_BASE"), L"http://x/");
+    EXPECT_EQ(ManifestValue(L"TW", L"FILE_VERSION"), L"3.4.16");
+    EXPECT_EQ(m.CountFor(kUrl), 1);
+    // A run that reads the copy already there reads it once.
+    ResetManifestFetchedForTest();
+    m.WriteFile(kLocal, kOld);
+    m.Args({L"/UNINSTALL"});
+    EXPECT_EQ(ManifestValue(L"TW", L"FILE_VERSION"), L"3.4.15");
+    m.WriteFile(kLocal, evil);
+    EXPECT_EQ(ManifestValue(L"TW", L"FILE_VERSION"), L"3.4.15");
+    EXPECT_EQ(m.CountFor(kUrl), 1);
+}

@@ -37,15 +37,20 @@ TEST(ProxyCredentials, WordsAnywhereSwitchInAnyCaseValueAsTyped) {
 // arrives; without them every attempt is refused (407) and the run ends
 // with the usual download messages.
 TEST(ProxyCredentials, TheProgramFetchesThroughAProxyOnlyWithThem) {
-    struct Row { std::vector<std::wstring> extra; bool fetched; };
+    // handedOver: the password in the environment, as an installer that
+    // updated itself passes it on; the command line's wins.
+    struct Row { std::vector<std::wstring> extra; const wchar_t* handedOver; bool fetched; };
     const Row rows[] = {
-        {{L"/proxyuser=bob", L"/PROXYPASSWORD=pw 1"}, true},
-        {{}, false},
-        {{L"/proxyuser=bob", L"/proxypassword=wrong"}, false},
+        {{L"/proxyuser=bob", L"/PROXYPASSWORD=pw 1"}, L"", true},
+        {{}, L"", false},
+        {{L"/proxyuser=bob", L"/proxypassword=wrong"}, L"", false},
+        {{L"/proxyuser=bob"}, L"pw 1", true},
+        {{L"/proxyuser=bob", L"/proxypassword=wrong"}, L"pw 1", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.fetched);
         FakeMachine m;
+        if (*r.handedOver) m.env.SetVariable(kProxyPasswordVariable, r.handedOver);
         m.http.RequireProxyCredentials(L"bob", L"pw 1");
         m.ServeManifest(kUrl, "[TW]\r\nFILE_VERSION=4.2.1\r\n");
         std::vector<std::wstring> args{L"/i", kUrl};
@@ -61,6 +66,7 @@ TEST(ProxyCredentials, TheProgramFetchesThroughAProxyOnlyWithThem) {
         const std::vector<std::wstring> failed{L"Error Dowloading", kDownloadErrorCaption};
         EXPECT_EQ(captions, r.fetched ? std::vector<std::wstring>() : failed);
         EXPECT_EQ(m.env.QuitRequested(), !r.fetched);
+        EXPECT_EQ(m.env.Variable(kProxyPasswordVariable), L"") << "no program this one starts inherits it";
     }
 }
 

@@ -199,3 +199,25 @@ TEST(ReleaseManifestVerify, EmptyOrUnnamedManifestsPass) {
 }
 
 }  // namespace
+
+TEST(ReleaseSerial, WrittenIntoTheFirstGeneralSectionAndNothingElse) {
+    const struct {
+        const char* what;
+        std::string in, out;
+    } rows[] = {
+        {"added after the header", "[TW]\r\nA=1\r\n[GENERAL]\r\nB=2\r\n", "[TW]\r\nA=1\r\n[GENERAL]\r\nRELEASE_SERIAL=42\r\nB=2\r\n"},
+        {"replaced, first of two", "[general]\nrelease_serial = 7 \nRELEASE_SERIAL=8\n", "[general]\nRELEASE_SERIAL=42\nRELEASE_SERIAL=8\n"},
+        {"only the first [GENERAL]", "[GENERAL]\r\nX=1\r\n[GENERAL]\r\nRELEASE_SERIAL=1\r\n",
+         "[GENERAL]\r\nRELEASE_SERIAL=42\r\nX=1\r\n[GENERAL]\r\nRELEASE_SERIAL=1\r\n"},
+        {"no [GENERAL]", "[TW]\nA=1", "[TW]\nA=1\n[GENERAL]\nRELEASE_SERIAL=42\n"},
+        {"header last, no final break", "[TW]\r\n[GENERAL]", "[TW]\r\n[GENERAL]\r\nRELEASE_SERIAL=42"},
+        {"empty", "", "[GENERAL]\r\nRELEASE_SERIAL=42\r\n"},
+    };
+    for (const auto& r : rows) {
+        const std::string out = SetReleaseSerial(r.in, 42);
+        EXPECT_EQ(out, r.out) << r.what;
+        EXPECT_EQ(ReadReleaseSerial(out), L"42") << r.what;
+        EXPECT_EQ(SetReleaseSerial(out, 42), out) << r.what << ": idempotent";
+    }
+    EXPECT_THROW(SetReleaseSerial(std::string("\xFF\xFE[", 3), 1), Error);
+}

@@ -5,6 +5,7 @@
 
 #include "core/ArchAwareRegistry.h"
 #include "core/InstallInfo.h"
+#include "core/proxy_options.h"
 #include "install/self_update.h"
 #include "install/uninstall_entry.h"
 #include "platform/fake/fake_clock.h"
@@ -141,6 +142,25 @@ TEST_F(SelfUpdateTest, UnattendedRunWaitsForTheNewInstallerAndTakesItsExitCode) 
     EXPECT_EQ(UpdatedInstallerExitCode(), std::optional<uint32_t>(5));
     EXPECT_TRUE(m.env.QuitRequested());
     EXPECT_FALSE(reg.HasKey(kEntry64));
+}
+
+// The proxy password never shows on the new installer's command line: it
+// is in that process's environment, and only while it is started.
+TEST_F(SelfUpdateTest, TheProxyPasswordIsHandedOverInTheEnvironment) {
+    platform::fake::FakeProcesses procs;
+    platform::ScopedPort<platform::Processes> procPort{procs};
+    std::wstring inherited;
+    procs.Queue({0, {}, 0, 0, false, false, [&](const platform::ProcessStart&) {
+                     inherited = m.env.Variable(kProxyPasswordVariable);
+                 }});
+    m.env.SetCommandLine(L"\"C:\\Downloads\\Tidestart.exe\" /SILENT /acceptlicense /i " + std::wstring(kUrl) +
+                         L" /proxyuser=bob \"/proxypassword=s3 cr\"t  /PROXYPASSWORD=x /dir=C:\\Apps\\Cal\\");
+    EXPECT_FALSE(SelfUpdateAndRegister());
+    ASSERT_EQ(procs.Starts().size(), 1u);
+    EXPECT_EQ(procs.Starts()[0].commandLine.value_or(L""), L"\"" + kTemp + L"Tidestart-1.5.10.exe\" /SILENT /acceptlicense /i " +
+                                                              kUrl + L" /proxyuser=bob /dir=C:\\Apps\\Cal\\ /updated");
+    EXPECT_EQ(inherited, L"s3 crt");
+    EXPECT_EQ(m.env.Variable(kProxyPasswordVariable), L"");
 }
 
 TEST_F(SelfUpdateTest, EqualOrOlderAnnouncedInstallerIsNotFetched) {

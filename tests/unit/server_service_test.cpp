@@ -114,8 +114,11 @@ TEST_F(ServerServiceTest, RemovalRunsTheImagePathProgramWithDS) {
     } cases[] = {
         {L"\"C:\\Apps\\Tidewell\\apache-tomcat\\bin\\tomcat7.exe\" //RS//Tidewell",
          L"\"C:\\Apps\\Tidewell\\apache-tomcat\\bin\\tomcat7.exe\" //DS//Tidewell"},
-        {L"C:\\svc\\server.exe", L"C:\\svc\\server.exe //DS//Tidewell"},
-        {L" \t\"C:\\a b\\s.exe\"  \t  //RS//Tidewell //x", L"\"C:\\a b\\s.exe\"  \t //DS//Tidewell"},
+        {L"C:\\svc\\server.exe", L"\"C:\\svc\\server.exe\" //DS//Tidewell"},
+        {L" \t\"C:\\a b\\s.exe\"  \t  //RS//Tidewell //x", L"\"C:\\a b\\s.exe\" //DS//Tidewell"},
+        // Unquoted with a blank: never "C:\Program.exe".
+        {L"C:\\Program Files\\Tidewell\\bin\\tomcat7.exe //RS//Tidewell",
+         L"\"C:\\Program Files\\Tidewell\\bin\\tomcat7.exe\" //DS//Tidewell"},
     };
     for (const auto& c : cases) {
         SetSetting(L"ServiceInstalled", L"Y");

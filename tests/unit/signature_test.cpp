@@ -147,16 +147,17 @@ TEST_F(SignedFetchTest, KeepsRefusesOrFailsByTheSignature) {
         Outcome got = Failed;
         std::wstring message;
         try {
-            got = fetch.Fetch(kUrl, kLocal) ? Kept : Failed;
+            std::string accepted;
+            got = fetch.Fetch(kUrl, kLocal, accepted) ? Kept : Failed;
+            if (got == Kept) EXPECT_EQ(accepted, kManifest);
         } catch (const ManifestRefused& e) {
             got = Refused;
             message = e.Message();
         }
         EXPECT_EQ(got, r.want);
         EXPECT_EQ(message, r.message);
-        std::string local;
-        EXPECT_EQ(fresh.ReadFile(kLocal, local), r.want == Kept) << local;
-        if (r.want == Kept) EXPECT_EQ(local, kManifest);
+        // Refused or failed: the earlier copy stays as it was.
+        EXPECT_EQ(fresh.ReadFile(kLocal), r.want == Kept ? kManifest : "[TW]\r\nFILE_VERSION=1.0\r\n");
         EXPECT_FALSE(platform::Files().FileExists(kLocal + L".new"));
         EXPECT_EQ(fresh.CountFor(kUrl + L".sig"), r.want == Failed ? 3 : 1);
     }
@@ -175,4 +176,55 @@ TEST_F(SignedFetchTest, ARefusalEndsTheLookupWithTheMessageAndNoNetworkFailureAd
     }
     EXPECT_TRUE(m.boxes.Shown().empty()) << "the program's last handler shows it";
     EXPECT_EQ(m.ReadFile(kLocal), "");
+}
+
+// The release serial: an older release, signed as it was, is refused once a
+// newer one was accepted here; only a signed serial raises the mark.
+TEST_F(SignedFetchTest, AnOlderReleaseIsRefusedNamingBothSerials) {
+    struct Row {
+        const char* what;
+        const wchar_t* stored;  // "ReleaseSerial" before the fetch
+        std::string general;    // lines of [GENERAL] beyond BINARY_BASE
+        bool sign;
+        bool kept;
+        std::wstring message;
+        const wchar_t* after;  // "ReleaseSerial" after it
+    } rows[] = {
+        {"first release, no serial", L"", "", true, true, L"", L""},
+        {"first release with one", L"", "RELEASE_SERIAL=5\r\n", true, true, L"", L"5"},
+        {"the same again", L"5", "RELEASE_SERIAL= 5 \r\n", true, true, L"", L"5"},
+        {"a newer one", L"5", "RELEASE_SERIAL=12\r\n", true, true, L"", L"12"},
+        {"an older one", L"12", "RELEASE_SERIAL=5\r\n", true, false, ReleaseSerialOlderMessage(kUrl, 5, 12), L"12"},
+        {"none once one is stored", L"12", "", true, false, ReleaseSerialMissingMessage(kUrl, 12), L"12"},
+        {"not a number", L"", "RELEASE_SERIAL=7a\r\n", true, false, ReleaseSerialMalformedMessage(kUrl, L"7a"), L""},
+        {"unsigned: never raises the mark", L"", "RELEASE_SERIAL=99\r\n", false, true, L"", L""},
+        {"unsigned and older", L"12", "RELEASE_SERIAL=5\r\n", false, false, ReleaseSerialOlderMessage(kUrl, 5, 12), L"12"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        tide::testing::FakeMachine fresh;
+        SaveInstallDirectory(L"C:\\Apps\\Tidewell\\");
+        fresh.MakeDirs(L"C:\\Apps\\Tidewell");
+        if (*r.stored) WriteSetting(kReleaseSerialSetting, r.stored);
+        const std::string text = "[GENERAL]\r\nBINARY_BASE=http://x/\r\n" + r.general + "[TW]\r\nFILE_VERSION=4.2.1\r\n";
+        if (r.sign)
+            fresh.ServeManifest(kUrl, text);
+        else
+            fresh.http.Serve(kUrl, text);
+        std::vector<uint8_t> key;
+        ParseHexKey(fresh.publicKeyText, kPublicKeyBytes, key);
+        TManifestDownload fetch(key, r.sign);
+        std::string accepted;
+        std::wstring message;
+        bool kept = false;
+        try {
+            kept = fetch.Fetch(kUrl, kLocal, accepted);
+        } catch (const ManifestRefused& e) {
+            message = e.Message();
+        }
+        EXPECT_EQ(kept, r.kept);
+        EXPECT_EQ(message, r.message);
+        EXPECT_EQ(ReadSetting(kReleaseSerialSetting), r.after);
+    }
+    EXPECT_NE(ReleaseSerialOlderMessage(kUrl, 5, 12).find(L"release 5, older than release 12"), std::wstring::npos);
 }

@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@
 #include "core/settings.h"
 #include "install/app_deployment.h"
 #include "install/upgrade_migration.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
 #include "platform/wow64.h"
@@ -41,11 +43,25 @@ using namespace tide::wintest;
 
 namespace {
 
+// The bytes of a file, as the fetcher hands them over; nothing when it
+// cannot be read.
+std::optional<std::string> ReadBytesOf(const std::wstring& path) {
+    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!f) return std::nullopt;
+    std::string bytes;
+    char buf[4096];
+    for (size_t n; (n = f->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
+    return bytes;
+}
+
 // The manifest comes from a file here.
 class FileFetcher : public ManifestFetcher {
 public:
-    bool Fetch(const std::wstring& location, const std::wstring& localPath) override {
-        return CopyFileW(location.c_str(), localPath.c_str(), FALSE) != 0;
+    bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) override {
+        if (!CopyFileW(location.c_str(), localPath.c_str(), FALSE)) return false;
+        const auto bytes = ReadBytesOf(localPath);
+        if (bytes) accepted = *bytes;
+        return bytes.has_value();
     }
 };
 

@@ -11,7 +11,11 @@
 # signed release that announces an older installer than the running one
 # installs with the running installer, which reads its own version (every
 # request carries it in the agent name): its DOWNLOADER file is never
-# requested.
+# requested. Last, the release serial: a newer release (serial 3) installed
+# unattended raises the serial kept in the product's key; the older signed
+# release served again (serial 1, its own valid signature) is refused at the
+# Install click with both serials named, and nothing changes: the kept
+# serial, the installed version, the local manifest copy.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -112,3 +116,32 @@ cmp -s "$E2E_EXE" "$E2E_INST/Tidestart.EXE" || fail "older: the install director
 cmp -s "$served/older/downloader.ini" "$E2E_INST/downloader.ini" || fail "older: the local copy is not the signed manifest"
 e2e_browser_wait 10 || fail "older: the browser was not asked for the calendar"
 pass "a signed release announcing installer $older (running: $own, its agent name on every request): Tidestart-old.exe never requested, the components downloaded and installed by the running installer (Version 4.2.1, its copy in the install directory), the signed manifest is the local copy"
+
+# --- an older signed release served again: refused by its serial ---------------
+settings='HKLM\Software\Quorvan Labs\Tidewell'
+[ "$(reg_query 64 "$settings" ReleaseSerial)" = 1 ] || fail "older: ReleaseSerial not 1: '$(reg_query 64 "$settings" ReleaseSerial)'"
+release_copy newer
+"$TIDE_NATIVE_BUILD/tiderelease" sign --serial 3 "$served/newer/downloader.ini" "$TIDE_TEST_RELEASE_KEY" >/dev/null || fail "newer not signed"
+grep -q $'^RELEASE_SERIAL=3\r$' "$served/newer/downloader.ini" || fail "newer: no RELEASE_SERIAL=3 in the manifest"
+rc=0; wine_run 180 "$E2E_EXE" /silent /acceptlicense /i "$NGINX_URL/newer/downloader.ini" '/dir=C:\Tidewell\' </dev/null >/dev/null 2>&1 || rc=$?
+[ "$rc" = 0 ] || fail "newer: exit code $rc: $(tail -n 5 "$E2E_INST/Tidestart.log")"
+[ "$(reg_query 64 "$settings" ReleaseSerial)" = 3 ] || fail "newer: ReleaseSerial not 3"
+cp "$E2E_INST/downloader.ini" "$TEST_TMP/installed.ini"
+cmp -s "$TEST_TMP/installed.ini" "$served/newer/downloader.ini" || fail "newer: the local copy is not its manifest"
+from=$(( $(wc -l < "$NGINX_ACCESS_LOG") + 1 ))
+url=$NGINX_URL/older/downloader.ini
+e2e_start /i "$url"
+agree_and_type 'C:\Tidewell\'
+e2e_R click --title "$E2E_TITLE" --text "&Install" >/dev/null
+box=$(e2e_R expect --caption Notice --timeout 60) || fail "replay: no \"Notice\" box: $(requests_since "$from")"
+[ "$box" = "Notice|The release manifest $url was refused: it is release 1, older than release 3, which this computer has already accepted.\n\nAn older release may have been served again to install components with known faults. Nothing was installed.|error" ] ||
+  fail "replay: the box: $box"
+rc=0; wait "$E2E_PID" || rc=$?
+[ "$rc" = 1 ] || fail "replay: Tidestart.exe ended with $rc, not 1"
+[ "$(requests_since "$from")" = "/older/downloader.ini /older/downloader.ini.sig " ] || fail "replay: requested: $(requests_since "$from")"
+[ "$(reg_query 64 "$settings" ReleaseSerial)" = 3 ] || fail "replay: ReleaseSerial changed to $(reg_query 64 "$settings" ReleaseSerial)"
+[ "$(reg_query 64 "$settings" Version)" = 4.2.1 ] || fail "replay: Version changed"
+cmp -s "$TEST_TMP/installed.ini" "$E2E_INST/downloader.ini" || fail "replay: the local manifest copy changed"
+grep -qF "The release manifest $url was refused: it is release 1, older than release 3" "$E2E_INST/Tidestart.log" ||
+  fail "replay: the refusal is not in the run log"
+pass "the older signed release served again after release 3 was installed: refused naming both serials (error icon, exit 1), only its manifest and signature requested; ReleaseSerial 3, Version 4.2.1 and the local manifest copy unchanged"

@@ -80,6 +80,7 @@ zip_size=$(stat -c %s "$rel"/tidewell-4.2.1.zip)
 log_has "$TEST_TMP/log.txt" \
   '^$' \
   'Z run: Tidestart [0-9.]+, mode install, unattended$' \
+  'Z run: test build: it trusts the public test release key, whose secret key anyone can read; not for release$' \
   'Z run: command line: .*/SILENT .*/AcceptLicense' \
   'Z step: install directory C:\\Tidewell\\ created and recorded$' \
   'Z step: SelfUpdateAndRegister: ok$' \

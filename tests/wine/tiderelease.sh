@@ -60,15 +60,21 @@ pass "native and Windows builds agree"
 key=$TIDE_SOURCE_DIR/tools/fixtures/release-key/release-key
 cp "$TIDE_SOURCE_DIR/tools/fixtures/release/downloader.ini" "$TEST_TMP/sign-native.ini"
 cp "$TIDE_SOURCE_DIR/tools/fixtures/release/downloader.ini" "$TEST_TMP/sign-windows.ini"
-"$native" sign "$TEST_TMP/sign-native.ini" "$key" >/dev/null || fail "native sign failed"
-wine_run 60 "$win" sign "$(winpath "$TEST_TMP/sign-windows.ini")" "$(winpath "$key")" >/dev/null || fail "Windows sign failed"
+# The signed bytes carry the release serial: without one (and no --serial)
+# nothing is signed.
+set +e; "$native" sign "$TEST_TMP/sign-native.ini" "$key" >/dev/null 2>&1; rc=$?; set -e
+[ $rc = 1 ] && [ ! -e "$TEST_TMP/sign-native.ini.sig" ] || fail "sign without a release serial exited $rc"
+"$native" sign --serial 7 "$TEST_TMP/sign-native.ini" "$key" >/dev/null || fail "native sign failed"
+wine_run 60 "$win" sign --serial 7 "$(winpath "$TEST_TMP/sign-windows.ini")" "$(winpath "$key")" >/dev/null || fail "Windows sign failed"
+grep -q $'^RELEASE_SERIAL=7\r$' "$TEST_TMP/sign-native.ini" && cmp -s "$TEST_TMP/sign-native.ini" "$TEST_TMP/sign-windows.ini" ||
+  fail "RELEASE_SERIAL=7 not written alike: $(grep -i serial "$TEST_TMP"/sign-*.ini)"
 grep -qx '[0-9a-f]\{128\}' "$TEST_TMP/sign-native.ini.sig" || fail "signature file: $(cat "$TEST_TMP/sign-native.ini.sig")"
 cmp -s "$TEST_TMP/sign-native.ini.sig" "$TEST_TMP/sign-windows.ini.sig" || fail "native and Windows signatures differ"
 wine_run 60 "$win" keygen "$(winpath "$TEST_TMP/wkey")" >/dev/null || fail "Windows keygen failed"
 grep -qx '[0-9a-f]\{128\}' "$TEST_TMP/wkey" && grep -qx '[0-9a-f]\{64\}' "$TEST_TMP/wkey.pub" || fail "Windows key files"
 set +e; wine_run 60 "$win" keygen "$(winpath "$TEST_TMP/wkey")" >/dev/null 2>&1; rc=$?; set -e
 [ $rc = 1 ] || fail "keygen over an existing key exited $rc"
-pass "sign: native and Windows signatures identical; keygen writes hex keys and never overwrites"
+pass "sign: refused without a release serial; --serial written alike; native and Windows signatures identical; keygen writes hex keys and never overwrites"
 
 # SHA-256 (the MinGW libsodium): --add-sha256 writes the digests coreutils
 # computes, and verify then passes.

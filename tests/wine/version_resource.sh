@@ -28,3 +28,10 @@ done
 [ "$used" -gt 0 ] || fail "no delay-loaded function found in Tidestart.debug"
 [ -z "$unbound" ] || fail "delay-loaded functions without their thunk (a call jumps to 0): $unbound"
 pass "the $used delay-loaded functions the program calls go through their thunks"
+# The test builds trust the public test release key: the version resource
+# says so (SpecialBuild, with the VS_FF_SPECIALBUILD flag), where Explorer's
+# file properties show it.
+special=$(strings -el "$W32/Tidestart.exe" | grep -A1 -x SpecialBuild | tail -1)
+[ "$special" = "Test build: trusts the public test release key; not for release" ] ||
+  fail "no SpecialBuild text in the version resource: '$special'"
+pass "SpecialBuild: $special"

@@ -5,8 +5,9 @@
 #
 # writes OUT_DIR/downloader.ini (FILE_SIZE and FILE_MD5SUM by
 # "tiderelease make-manifest"), its signature downloader.ini.sig made with
-# the test key of tools/fixtures/release-key ("tiderelease sign"; a test that
-# edits the manifest signs it again) and the files it lists: the runtime
+# the test key of tools/fixtures/release-key ("tiderelease sign", release
+# serial $TIDE_TEST_RELEASE_SERIAL, default 1; a test that edits the manifest
+# signs it again) and the files it lists: the runtime
 # installers, UNZIP.EXE, the server base zip and the two Tomcat home zips.
 # See tools/standins/README.md. The programs come from the Windows build
 # trees ($TIDE_WIN32_BUILD, $TIDE_WIN64_BUILD; default build/win32 and
@@ -111,5 +112,5 @@ printf '%s\r\n' \
   'FILE_NAME=apache-tomcat-standin-x64.zip' > "$out/downloader.ini"
 "$native/tiderelease" make-manifest "$out/downloader.ini" "$out" >/dev/null
 "$native/tiderelease" verify "$out/downloader.ini" "$out"
-"$native/tiderelease" sign "$out/downloader.ini" "$root/tools/fixtures/release-key/release-key" >/dev/null
+"$native/tiderelease" sign --serial "${TIDE_TEST_RELEASE_SERIAL:-1}" "$out/downloader.ini" "$root/tools/fixtures/release-key/release-key" >/dev/null
 echo "stand-in release ($arch) in $out"

@@ -1,9 +1,10 @@
 // tiderelease: the publisher's tool for a release folder.
 //
-//   tiderelease make-manifest [--add-sha256] MANIFEST FOLDER
+//   tiderelease make-manifest [--add-sha256] [--serial N] MANIFEST FOLDER
 //       Writes FILE_SIZE and FILE_MD5SUM of every section whose FILE_NAME
 //       names a file in FOLDER, and FILE_SHA256 where the section has it
-//       (with --add-sha256 in every such section); everything else in
+//       (with --add-sha256 in every such section); with --serial, the
+//       release serial RELEASE_SERIAL=N in [GENERAL]. Everything else in
 //       MANIFEST stays as it was.
 //       Exit 0: done; 2: written, but some sections name files that are not
 //       in FOLDER (or that the installer would refuse); 1: MANIFEST could not
@@ -16,17 +17,23 @@
 //       Makes a key pair: the secret key in KEYFILE, the public key in
 //       KEYFILE.pub (hexadecimal text, see download/signature.h). Refuses to
 //       overwrite either. Exit 0: done; 1: not written.
-//   tiderelease sign MANIFEST KEYFILE
+//   tiderelease sign [--serial N] MANIFEST KEYFILE
 //       Writes the detached Ed25519 signature of MANIFEST's bytes to
 //       MANIFEST.sig (the installer fetches it beside the manifest). Sign
 //       last: any later change of the manifest breaks the signature.
-//       Exit 0: done; 1: MANIFEST or KEYFILE unreadable, or not written.
+//       The signed bytes carry the release serial: --serial N writes
+//       RELEASE_SERIAL=N in [GENERAL] first; without it the manifest must
+//       already hold one. Installers refuse a release whose serial is lower
+//       than one they accepted, so each release gets a higher one.
+//       Exit 0: done; 1: MANIFEST or KEYFILE unreadable, no serial, or not
+//       written.
 //
 // The same source builds natively (Linux) and for Windows.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +41,7 @@
 #include "base/error.h"
 #include "base/encoding.h"
 #include "base/text.h"
+#include "download/manifest_download.h"
 #include "download/md5.h"
 #include "download/release_manifest.h"
 #include "download/sha256.h"
@@ -124,20 +132,24 @@ ReleaseFileProbe FolderProbe(const std::wstring& folder) {
 }
 
 int Usage() {
-    Err(L"usage: tiderelease make-manifest [--add-sha256] MANIFEST FOLDER\n"
+    Err(L"usage: tiderelease make-manifest [--add-sha256] [--serial N] MANIFEST FOLDER\n"
         L"       tiderelease verify MANIFEST FOLDER\n"
         L"       tiderelease keygen KEYFILE\n"
-        L"       tiderelease sign MANIFEST KEYFILE");
+        L"       tiderelease sign [--serial N] MANIFEST KEYFILE");
     return 1;
 }
 
-int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool addSha256) {
+int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool addSha256,
+                 std::optional<uint64_t> serial) {
     std::string bytes;
     if (!ReadAll(manifest, bytes)) {
         Err(L"tiderelease: cannot read manifest " + manifest);
         return 1;
     }
+    const std::string original = bytes;
+    if (serial) bytes = SetReleaseSerial(bytes, *serial);
     ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), addSha256);
+    up.changed = up.text != original;
     if (up.changed && !WriteAll(manifest, up.text)) {
         Err(L"tiderelease: cannot write manifest " + manifest);
         return 1;
@@ -183,10 +195,26 @@ int Keygen(const std::wstring& keyFile) {
     return 0;
 }
 
-int Sign(const std::wstring& manifest, const std::wstring& keyFile) {
+int Sign(const std::wstring& manifest, const std::wstring& keyFile, std::optional<uint64_t> serial) {
     std::string bytes, secret, signature;
     if (!ReadAll(manifest, bytes)) {
         Err(L"tiderelease: cannot read manifest " + manifest);
+        return 1;
+    }
+    if (serial) {
+        const std::string withSerial = SetReleaseSerial(bytes, *serial);
+        if (withSerial != bytes && !WriteAll(manifest, withSerial)) {
+            Err(L"tiderelease: cannot write manifest " + manifest);
+            return 1;
+        }
+        bytes = withSerial;
+    }
+    const std::wstring present = ReadReleaseSerial(bytes);
+    if (!ParseReleaseSerial(present)) {
+        Err(L"tiderelease: " + manifest +
+            (present.empty() ? std::wstring(L" has no RELEASE_SERIAL in [GENERAL]")
+                             : L" has RELEASE_SERIAL \"" + present + L"\", which is not 1 to 18 decimal digits") +
+            L"; sign it with --serial N, N higher than the serial of the last release");
         return 1;
     }
     if (!ReadAll(keyFile, secret)) {
@@ -207,14 +235,30 @@ int Sign(const std::wstring& manifest, const std::wstring& keyFile) {
     return 0;
 }
 
-int Run(const std::vector<std::wstring>& args) {
+int Run(std::vector<std::wstring> args) {
     try {
+        // Options come after the command word, before the paths.
+        bool addSha256 = false;
+        std::optional<uint64_t> serial;
+        while (args.size() > 2 && StartsWith(args[2], L"--")) {
+            if (args[2] == L"--add-sha256" && args[1] == L"make-manifest") {
+                addSha256 = true;
+            } else if (args[2] == L"--serial" && args.size() > 3 && (args[1] == L"make-manifest" || args[1] == L"sign")) {
+                serial = ParseReleaseSerial(args[3]);
+                if (!serial) {
+                    Err(L"tiderelease: --serial " + args[3] + L": a release serial is 1 to 18 decimal digits");
+                    return 1;
+                }
+                args.erase(args.begin() + 2);
+            } else {
+                return Usage();
+            }
+            args.erase(args.begin() + 2);
+        }
         if (args.size() == 3 && args[1] == L"keygen") return Keygen(args[2]);
-        if (args.size() == 4 && args[1] == L"sign") return Sign(args[2], args[3]);
-        if (args.size() == 5 && args[1] == L"make-manifest" && args[2] == L"--add-sha256")
-            return MakeManifest(args[3], args[4], true);
+        if (args.size() == 4 && args[1] == L"sign") return Sign(args[2], args[3], serial);
         if (args.size() != 4) return Usage();
-        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], false);
+        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], addSha256, serial);
         if (args[1] == L"verify") return Verify(args[2], args[3]);
     } catch (const Error& e) {
         Err(L"tiderelease: " + e.Message());

@@ -81,6 +81,11 @@ void FakeEnvironment::SetVariable(const std::wstring& name, const std::wstring& 
     vars_[name] = value;
 }
 
+void FakeEnvironment::RemoveVariable(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    vars_.erase(name);
+}
+
 void FakeEnvironment::SetExecutablePath(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(mu_);
     exe_ = path;

@@ -20,6 +20,8 @@ class FakeEnvironment : public Environment {
 public:
     std::wstring CommandLine() override;
     std::wstring Variable(const std::wstring& name) override;
+    void PutVariable(const std::wstring& name, const std::wstring& value) override { SetVariable(name, value); }
+    void RemoveVariable(const std::wstring& name) override;
     std::wstring ExecutablePath() override;
     void SetApplicationTitle(const std::wstring& title) override;
     std::wstring ApplicationTitle() override;

@@ -106,6 +106,10 @@ public:
         n = GetEnvironmentVariableW(name.c_str(), buf.data(), n + 1);
         return std::wstring(buf.data(), n);
     }
+    void PutVariable(const std::wstring& name, const std::wstring& value) override {
+        SetEnvironmentVariableW(name.c_str(), value.c_str());
+    }
+    void RemoveVariable(const std::wstring& name) override { SetEnvironmentVariableW(name.c_str(), nullptr); }
     std::wstring ExecutablePath() override {
         std::vector<wchar_t> buf(MAX_PATH);
         for (;;) {

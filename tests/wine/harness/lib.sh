@@ -212,12 +212,17 @@ CONF
 # sign_manifest FILE...: signs each release manifest as its publisher would
 # (FILE.sig, tiderelease sign) with the test key of tools/fixtures/release-key,
 # whose public half the test builds carry; unsigned manifests are refused.
-# Sign after the last change of the file.
+# Sign after the last change of the file. A manifest keeps its RELEASE_SERIAL;
+# one without gets TIDE_TEST_RELEASE_SERIAL (1: every test release is the
+# same release to the installer unless a test says otherwise).
 TIDE_TEST_RELEASE_KEY=$TIDE_SOURCE_DIR/tools/fixtures/release-key/release-key
+TIDE_TEST_RELEASE_SERIAL=${TIDE_TEST_RELEASE_SERIAL:-1}
 sign_manifest() {
-  local f
+  local f serial
   for f in "$@"; do
-    "$TIDE_NATIVE_BUILD/tiderelease" sign "$f" "$TIDE_TEST_RELEASE_KEY" >/dev/null || fail "$f not signed"
+    serial=()
+    grep -qiE '^[[:space:]]*RELEASE_SERIAL[[:space:]]*=' "$f" || serial=(--serial "$TIDE_TEST_RELEASE_SERIAL")
+    "$TIDE_NATIVE_BUILD/tiderelease" sign "${serial[@]}" "$f" "$TIDE_TEST_RELEASE_KEY" >/dev/null || fail "$f not signed"
   done
 }
 
