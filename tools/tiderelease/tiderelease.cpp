@@ -1,10 +1,11 @@
 // tiderelease: the publisher's tool for a release folder.
 //
 //   tiderelease make-manifest [--add-sha256] MANIFEST FOLDER
-//       Writes FILE_SIZE and FILE_MD5SUM of every section whose FILE_NAME
-//       names a file in FOLDER, and FILE_SHA256 where the section has it
-//       (with --add-sha256 in every such section); everything else in
-//       MANIFEST stays as it was.
+//       Writes FILE_SIZE, FILE_MD5SUM and FILE_SHA256 of every section whose
+//       FILE_NAME names a file in FOLDER (an installer that requires the
+//       signature refuses a component without FILE_SHA256); everything else
+//       in MANIFEST stays as it was. --add-sha256 is still accepted and
+//       changes nothing.
 //       Exit 0: done; 2: written, but some sections name files that are not
 //       in FOLDER (or that the installer would refuse); 1: MANIFEST could not
 //       be read or written.
@@ -131,13 +132,13 @@ int Usage() {
     return 1;
 }
 
-int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool addSha256) {
+int MakeManifest(const std::wstring& manifest, const std::wstring& folder) {
     std::string bytes;
     if (!ReadAll(manifest, bytes)) {
         Err(L"tiderelease: cannot read manifest " + manifest);
         return 1;
     }
-    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), addSha256);
+    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), /*addSha256=*/true);
     if (up.changed && !WriteAll(manifest, up.text)) {
         Err(L"tiderelease: cannot write manifest " + manifest);
         return 1;
@@ -212,9 +213,9 @@ int Run(const std::vector<std::wstring>& args) {
         if (args.size() == 3 && args[1] == L"keygen") return Keygen(args[2]);
         if (args.size() == 4 && args[1] == L"sign") return Sign(args[2], args[3]);
         if (args.size() == 5 && args[1] == L"make-manifest" && args[2] == L"--add-sha256")
-            return MakeManifest(args[3], args[4], true);
+            return MakeManifest(args[3], args[4]);
         if (args.size() != 4) return Usage();
-        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], false);
+        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3]);
         if (args[1] == L"verify") return Verify(args[2], args[3]);
     } catch (const Error& e) {
         Err(L"tiderelease: " + e.Message());
