@@ -7,9 +7,9 @@
 
 namespace tide {
 
-// Bytes in the file (low 32 bits); 0 when it cannot be opened: missing, no
+// Bytes in the file, all 64 bits of the count; 0 when it cannot be opened: missing, no
 // access, or another process holds it open for writing. The file is opened
 // read-only and others may only read it meanwhile.
-uint32_t LocalFileSize(const std::wstring& path);
+uint64_t LocalFileSize(const std::wstring& path);
 
 }  // namespace tide

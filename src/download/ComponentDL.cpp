@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "base/encoding.h"
 #include "base/text.h"
+#include "core/local_file.h"
 #include "download/verification.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -147,22 +148,31 @@ void TComponentDownloader::Run() {
         const std::wstring sha256 = ManifestValue(name, L"FILE_SHA256");
         const int32_t size = ComponentFileSize(name);
 
-        // A file of unknown size counts as complete only when its digest
-        // proves it; a missing one never does.
+        // Complete on disk only when the size and every digest the manifest
+        // gives match; a file of unknown size and a missing one never are.
         ok = ComponentFileComplete(destination, size, md5, sha256);
         if (!ok && !Alt_Path.empty() && files.FileExists(Alt_Path + file)) {
-            // The destination is missing or incomplete (a partial download
-            // of an earlier run, say): the copy replaces it.
             const std::wstring source = Alt_Path + file;
-            if (sb) sb->SetText(L"Copying file " + source + L" to " + destination);
-            // A failed or incomplete copy is not reported: the component is
-            // then downloaded like any other.
-            ok = files.Copy(source, destination, false) && ComponentFileComplete(destination, size, md5, sha256);
-            if (pb) pb->SetPosition(100);
-            if (ok) slDownloaded->push_back(name);
+            // A file there of another size cannot be the component: copying
+            // it would only replace a partial download here.
+            if (size < 1 || LocalFileSize(source) == static_cast<uint64_t>(size)) {
+                if (sb) sb->SetText(L"Copying file " + source + L" to " + destination);
+                // A failed or wrong copy is not reported: the component is
+                // then downloaded like any other.
+                ok = files.Copy(source, destination, false) && ComponentFileComplete(destination, size, md5, sha256);
+                if (pb) pb->SetPosition(100);
+                if (ok) slDownloaded->push_back(name);
+            }
         }
         if (abortRequested_.load()) return Aborted();
         if (ok) continue;  // complete on disk: nothing to fetch
+
+        // What lies here now failed its check. When it is as long as the
+        // component or longer it cannot be the beginning of it (a junk or
+        // tampered copy, another release's file): it goes, and is never
+        // resumed, listed or run. A shorter one is resumed, and the digests
+        // judge the whole file at the end.
+        if (size >= 1 && LocalFileSize(destination) >= static_cast<uint64_t>(size)) files.RemoveFile(destination);
 
         // Listed only once the download has succeeded: a failure, an abort
         // or an error raised on the way leaves it out.

@@ -7,13 +7,14 @@
 // components obtained in this run with getDownloadedComponents().
 //
 // For each component (a manifest section) the file FILE_NAME is skipped
-// when the install directory already holds it complete (FILE_SIZE bytes;
-// with no FILE_SIZE, only a matching FILE_MD5SUM proves it complete), copied
-// from Alt_Path when it lies there, and otherwise downloaded from
-// BINARY_BASE + FILE_NAME with resume and MD5 check. A FILE_SHA256 value,
-// where the section has one, must match as well, on disk and after the
-// download. A component is listed
-// as obtained only once it is complete. The first failure ends the run.
+// when the install directory already holds it complete (FILE_SIZE bytes
+// whose FILE_MD5SUM, and FILE_SHA256 where given, match), copied from
+// Alt_Path when a file of that size lies there and the copy proves
+// complete, and otherwise downloaded from BINARY_BASE + FILE_NAME with
+// resume and the same digest checks. A file that fails its check and is not
+// shorter than the component is deleted before the download. A component
+// is listed as obtained only once it is complete. The first failure ends
+// the run.
 //
 // Aborts: AbortDownload may come at any moment, from any thread. It is kept
 // in a flag of this object that only ever goes from false to true and that

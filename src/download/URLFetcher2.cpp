@@ -173,16 +173,19 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     AbortFlag = false;
     bool ok = false;
     int32_t attempts = 0;
-    uint32_t total = 0;
+    uint64_t total = 0;
     const bool hashing = !sMD5Sum.empty();
     Md5State md5{};
     bool digestCoversFile = false;
+    // The digests were checked on a file that was already complete.
+    bool verified = false;
     // Set when the local file cannot be the beginning of the remote one; the
     // next attempt starts it again instead of resuming.
     bool restart = false;
     platform::HttpFailure refused = platform::HttpFailure::None;
     std::vector<uint8_t> buffer(kPipeSlots * kPieceSize);
 
+    overflow_ = false;
     while (!ok && !Aborting() && attempts < MaximumRetries) {
         ++attempts;
         digestCoversFile = false;
@@ -190,15 +193,21 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
         bool resume = AllowResume && existing != 0 && !restart;
         if (resume && size >= 1) {
             if (existing == static_cast<uint64_t>(size)) {
-                // Already complete: a range request for nothing more would
-                // only earn an error answer.
-                dwPosition = static_cast<uint32_t>(existing);
-                total = dwPosition;
-                ok = true;
-                break;
+                // As long as the expected file: a range request for nothing
+                // more would only earn an error answer. Taken as it is when
+                // its digests match (or none is given); otherwise it is some
+                // other file of that size and is fetched again from the start.
+                const bool digests = hashing || !Trim(Sha256).empty();
+                if (!digests || ComponentFileComplete(localName, size, sMD5Sum, Sha256)) {
+                    dwPosition = existing;
+                    total = dwPosition;
+                    verified = digests;
+                    ok = true;
+                    break;
+                }
             }
             // Longer than the expected file: it cannot be resumed.
-            if (existing > static_cast<uint64_t>(size)) resume = false;
+            if (existing >= static_cast<uint64_t>(size)) resume = false;
         }
 
         std::unique_ptr<platform::HttpSession> session =
@@ -210,7 +219,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
             std::unique_ptr<platform::File> file;
             std::wstring header;
             if (resume) {
-                dwPosition = static_cast<uint32_t>(existing);
+                dwPosition = existing;
                 file = OpenLocal(localName, hashing ? OpenMode::ReadWriteExisting : OpenMode::WriteExisting);
                 if (hashing) {
                     // The digest is built while the bytes arrive, so the part
@@ -226,10 +235,8 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                     }
                 }
                 file->Seek(dwPosition);
-                if (size >= 0 && dwPosition < static_cast<uint32_t>(size))
-                    header = Format(L"Range: bytes=%d-%d", static_cast<int>(dwPosition), static_cast<int>(size));
-                else
-                    header = Format(L"Range: bytes=%d-", static_cast<int>(dwPosition));
+                header = L"Range: bytes=" + std::to_wstring(dwPosition) + L"-";
+                if (size >= 0 && dwPosition < static_cast<uint64_t>(size)) header += std::to_wstring(size);
             } else {
                 // Created once the server has answered: a server that is
                 // refused leaves no file behind.
@@ -274,12 +281,16 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
         }
         session.reset();
 
+        if (overflow_) {
+            // More than was announced: a server that does that is not
+            // asked again, and what it sent goes.
+            Files().RemoveFile(localName);
+            break;
+        }
         if (size < 1) {
             ok = total > 0;
-        } else if (total > static_cast<uint32_t>(size)) {
-            break;
         } else {
-            ok = total == static_cast<uint32_t>(size);
+            ok = total == static_cast<uint64_t>(size);
         }
     }
 
@@ -300,7 +311,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
         if (!KeepPartialDownload) Files().RemoveFile(localName);
     }
 
-    if (ok && hashing) {
+    if (ok && hashing && !verified) {
         if (sb) sb->SetText(L"Verifying file integrity...");
         std::wstring computed = digestCoversFile ? DigestToHex(Md5Finish(md5)) : DigestToHex(DigestOfFile(localName));
         if (!SameText(computed, sMD5Sum)) {
@@ -313,7 +324,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                 L"Notice", platform::MbIcon::Error);
         }
     }
-    if (ok && !Trim(Sha256).empty()) {
+    if (ok && !verified && !Trim(Sha256).empty()) {
         if (sb) sb->SetText(L"Verifying file integrity...");
         std::wstring computed;
         if (!Sha256Matches(localName, Sha256, &computed)) {
@@ -325,24 +336,34 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     return ok;
 }
 
-uint32_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
+uint64_t TUrlDownloader::TransferBody(Attempt& at, int32_t expected) {
     platform::Clock& clock = platform::SystemClock();
     int64_t rateStart = clock.NowMs();
     int64_t lastText = rateStart;
-    uint32_t rateMark = dwPosition;
+    uint64_t rateMark = dwPosition;
+    // The file ends at the expected size (or the caller's bound): a read
+    // asks for at most one byte beyond it, which is enough to tell that the
+    // answer is too long, and is never written.
+    const uint64_t limit = expected >= 1 ? static_cast<uint64_t>(expected) : MaximumSize ? MaximumSize : UINT64_MAX;
     std::unique_ptr<DigestPipe> digest;
     if (at.md5) digest = std::make_unique<DigestPipe>(*at.md5);
     size_t slot = 0;
     do {
         uint8_t* buf = at.buffer->data() + slot * kPieceSize;
-        size_t got = at.url->Read(buf, kPieceSize);
+        const uint64_t room = dwPosition < limit ? limit - dwPosition : 0;
+        const size_t want = room < kPieceSize ? static_cast<size_t>(room) + 1 : kPieceSize;
+        size_t got = at.url->Read(buf, want);
         if (got == 0) break;
+        if (got > room) {
+            overflow_ = true;
+            break;
+        }
         at.file->Write(buf, got);
         if (digest) {
             digest->Feed(buf, got);
             slot = (slot + 1) % kPipeSlots;
         }
-        dwPosition += static_cast<uint32_t>(got);
+        dwPosition += got;
         // No percentage can be formed without an expected size: the bar
         // stays where it is. A longer answer than expected (which fails the
         // call) shows a full bar, not more.

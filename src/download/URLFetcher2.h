@@ -41,6 +41,11 @@ public:
     // A server whose certificate does not hold is refused at once, without
     // further attempts: the failure box names what was wrong, and the
     // local file is neither created nor touched.
+    //
+    // The transfer stops at size bytes (at MaximumSize when no size is
+    // given): an answer that goes on beyond it fails the call at once,
+    // without another attempt; its excess is never written and the local
+    // file is deleted, since nothing of such an answer can be trusted.
     bool downloadURL(const std::wstring& aUrl, const std::wstring& localName, const std::wstring& sMD5Sum,
                      int32_t size);
 
@@ -69,6 +74,9 @@ public:
     // after the MD5 like it: a mismatch deletes the file and shows its own
     // "Notice" box. Empty: no check.
     std::wstring Sha256;
+    // The largest answer accepted when the caller gives no size; 0: no
+    // bound. The manifest fetch sets one.
+    uint64_t MaximumSize = 0;
     double UpdateInterval = 10.0;  // seconds between two progress texts
     // How long the network may keep one attempt waiting: to connect, and
     // for the answer or the next bytes of it.
@@ -81,10 +89,13 @@ public:
 private:
     struct Attempt;
     class SessionInUse;
-    uint32_t TransferBody(Attempt& at, int32_t expected);
+    uint64_t TransferBody(Attempt& at, int32_t expected);
     bool Aborting() const;
 
-    uint32_t dwPosition = 0;
+    // Counted in 64 bits: no length wraps around to pass for another.
+    uint64_t dwPosition = 0;
+    // Set by TransferBody when the answer went beyond its limit.
+    bool overflow_ = false;
     // The session of the attempt in progress, for Abort.
     std::mutex sessionMu_;
     platform::HttpSession* session_ = nullptr;

@@ -59,6 +59,22 @@ Fetched FetchSignature(const std::wstring& location, std::string& bytes) {
     return got;
 }
 
+// "[SECTION] FILE_NAME" of every section that names a file without a
+// FILE_SHA256 of 64 hexadecimal digits.
+std::vector<std::wstring> SectionsWithoutSha256(const std::string& manifest) {
+    std::vector<std::wstring> out;
+    const IniDocument doc = IniDocument::FromBytes(manifest);
+    for (const std::wstring& section : doc.SectionNames()) {
+        const std::wstring file = doc.ReadString(section, L"FILE_NAME");
+        if (file.empty()) continue;
+        const std::wstring sha = Trim(doc.ReadString(section, L"FILE_SHA256"));
+        bool good = sha.size() == 64;
+        for (wchar_t c : sha) good = good && ((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'));
+        if (!good) out.push_back(L"[" + section + L"] " + file);
+    }
+    return out;
+}
+
 bool ReadBytes(const std::wstring& path, std::string& bytes) {
     std::unique_ptr<platform::File> f = Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
     if (!f) return false;
@@ -122,10 +138,20 @@ std::wstring ReleaseSerialMalformedMessage(const std::wstring& location, const s
            L"\" is not a decimal number.\n\nNothing was installed.";
 }
 
-TManifestDownload::TManifestDownload() : TManifestDownload(ReleasePublicKey(), ReleaseSignatureRequired()) {}
+std::wstring Sha256MissingMessage(const std::wstring& location, const std::vector<std::wstring>& sections) {
+    std::wstring list;
+    for (const auto& s : sections) list += L"\n" + s;
+    return L"The release manifest " + location +
+           L" was refused: these components have no FILE_SHA256 (64 hexadecimal digits):\n" + list +
+           L"\n\nThis installer takes a component only by a SHA-256 digest that the signed manifest names; "
+           L"MD5 alone does not prove that a file is the publisher's. Nothing was downloaded or installed.";
+}
 
-TManifestDownload::TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired)
-    : publicKey_(std::move(publicKey)), signatureRequired_(signatureRequired) {}
+TManifestDownload::TManifestDownload()
+    : TManifestDownload(ReleasePublicKey(), ReleaseSignatureRequired(), ReleaseSignatureRequired()) {}
+
+TManifestDownload::TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired, bool sha256Required)
+    : publicKey_(std::move(publicKey)), signatureRequired_(signatureRequired), sha256Required_(sha256Required) {}
 
 bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) {
     // The manifest arrives beside the local copy and replaces it only once
@@ -136,6 +162,7 @@ bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& 
     Files().RemoveFile(fresh);
     TUrlDownloader dl(AgentName());
     dl.AllowResume = false;
+    dl.MaximumSize = kMaxManifestBytes;
     if (!dl.downloadURL(location, fresh, L"", -1)) {
         Files().RemoveFile(fresh);
         return false;
@@ -176,6 +203,10 @@ bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& 
             refusal = ReleaseSerialMissingMessage(location, *stored);
         else if (stored && *offered < *stored)
             refusal = ReleaseSerialOlderMessage(location, *offered, *stored);
+    }
+    if (refusal.empty() && sha256Required_) {
+        const std::vector<std::wstring> lacking = SectionsWithoutSha256(manifest);
+        if (!lacking.empty()) refusal = Sha256MissingMessage(location, lacking);
     }
     if (!refusal.empty()) {
         Files().RemoveFile(fresh);

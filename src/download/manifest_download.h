@@ -16,6 +16,13 @@
 // "ReleaseSerial"; a manifest with a lower one is an older release served
 // again (its signature still holds, its components may have known holes)
 // and is refused like a bad signature, naming both serials.
+//
+// The manifest is at most 1 MiB (its signature far less): a longer answer
+// is cut off there and fails the fetch. Where SHA-256 is required, every
+// section that names a file must carry its FILE_SHA256 (the signature binds
+// the components to the release only through digests that cannot be
+// forged; MD5 can), or the manifest is refused before anything it names is
+// fetched.
 #pragma once
 
 #include <cstdint>
@@ -29,15 +36,20 @@ namespace tide {
 
 class TManifestDownload : public ManifestFetcher {
 public:
-    // The build's key and requirement (download/release_key.h).
+    // The build's key and requirement (download/release_key.h); a build
+    // that requires the signature requires FILE_SHA256 as well.
     TManifestDownload();
-    TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired);
+    TManifestDownload(std::vector<uint8_t> publicKey, bool signatureRequired, bool sha256Required = false);
     bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) override;
 
 private:
     std::vector<uint8_t> publicKey_;
     bool signatureRequired_;
+    bool sha256Required_;
 };
+
+// The largest release manifest accepted.
+constexpr uint64_t kMaxManifestBytes = 1024 * 1024;
 
 // The one the program installs with SetManifestFetcher.
 ManifestFetcher& ManifestDownload();
@@ -55,5 +67,7 @@ extern const wchar_t kReleaseSerialSetting[];  // "ReleaseSerial"
 // A release serial: 1 to 18 decimal digits (blanks around them dropped);
 // nothing for any other text.
 std::optional<uint64_t> ParseReleaseSerial(const std::wstring& text);
+// sections: "[SECTION] FILE_NAME" of each that lacks a valid FILE_SHA256.
+std::wstring Sha256MissingMessage(const std::wstring& location, const std::vector<std::wstring>& sections);
 
 }  // namespace tide

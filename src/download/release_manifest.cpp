@@ -241,6 +241,16 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
         const std::string md5Text = Narrow(facts.md5);
         const std::string shaText = Narrow(LowerCase(facts.sha256));
         bool haveSize = false, haveMd5 = false, haveSha = false;
+        // An added FILE_SHA256 goes after FILE_MD5SUM, where the section has
+        // one (a later one, as the reader takes the first), else after
+        // FILE_NAME with the other added facts.
+        bool anySha = false;
+        size_t md5Line = end;
+        for (size_t k = begin + 1; k < end; ++k) {
+            if (parsed[k].keyLine && SameKey(parsed[k].key, "FILE_SHA256")) anySha = true;
+            if (md5Line == end && k > nameLine && parsed[k].keyLine && SameKey(parsed[k].key, "FILE_MD5SUM")) md5Line = k;
+        }
+        const bool shaAfterMd5 = addSha256 && !anySha && md5Line < end;
         for (size_t k = begin; k < end; ++k) {
             Line l = lines[k];
             const Parsed& p = parsed[k];
@@ -258,7 +268,11 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
                 haveSha = true;
             }
             out.push_back(l);
-            if (k == nameLine && (!haveSize || !haveMd5 || (addSha256 && !haveSha))) {
+            if (shaAfterMd5 && k == md5Line) {
+                if (out.back().eol.empty()) out.back().eol = newline;
+                out.push_back({"FILE_SHA256=" + shaText, k + 1 == lines.size() && lines[k].eol.empty() ? "" : newline});
+            }
+            if (k == nameLine && (!haveSize || !haveMd5 || (addSha256 && !haveSha && !shaAfterMd5))) {
                 // Added right after FILE_NAME when the section lacks them
                 // (a later duplicate key would never be read anyway).
                 bool sizeLater = false, md5Later = false, shaLater = false;
@@ -272,7 +286,7 @@ ManifestUpdate UpdateManifestFacts(const std::string& manifestBytes, const Relea
                 std::vector<Line> added;
                 if (!haveSize && !sizeLater) added.push_back({"FILE_SIZE=" + sizeText, newline});
                 if (!haveMd5 && !md5Later) added.push_back({"FILE_MD5SUM=" + md5Text, newline});
-                if (addSha256 && !haveSha && !shaLater) added.push_back({"FILE_SHA256=" + shaText, newline});
+                if (addSha256 && !haveSha && !shaLater && !shaAfterMd5) added.push_back({"FILE_SHA256=" + shaText, newline});
                 if (last && !added.empty() && lines[k].eol.empty()) added.back().eol.clear();
                 for (auto& a : added) out.push_back(a);
             }

@@ -235,6 +235,26 @@ TEST_F(ComponentDLTest, PartialFileInTheInstallDirectoryIsReplacedByTheCompleteC
         << "a complete file is not copied again";
 }
 
+TEST_F(ComponentDLTest, FileOfTheRightSizeButNotTheReleasesIsDeletedAndDownloaded) {
+    // Junk of the right size beside the installer (Alt_Path) and in the
+    // install directory: neither is listed, copied on or kept; both are
+    // fetched, and the fetched files are the release's.
+    m.MakeDirs(L"E:\\cd");
+    const std::string junk0(comps[0].bytes.size(), 'x'), junk1(comps[1].bytes.size(), 'y');
+    m.WriteFile(kAlt + comps[0].file, junk0);
+    m.WriteFile(kDir + comps[1].file, junk1);
+    auto dl = Make(Names(2), kAlt);
+    EXPECT_EQ(RunToEnd(*dl), Names(2));
+    EXPECT_EQ(dl->Status(), DOWNLOAD_SUCCEEDED);
+    EXPECT_TRUE(Local(comps[0].file) == comps[0].bytes);
+    EXPECT_TRUE(Local(comps[1].file) == comps[1].bytes);
+    EXPECT_EQ(m.CountFor(kBase + comps[0].file), 1);
+    EXPECT_EQ(m.CountFor(kBase + comps[1].file), 1);
+    for (const auto& r : m.http.Requests()) EXPECT_EQ(r.headers, L"") << "junk is never resumed";
+    EXPECT_TRUE(m.boxes.Shown().empty());
+    EXPECT_TRUE(m.ReadFile(kAlt + comps[0].file) == junk0) << "the file beside the installer is not ours to delete";
+}
+
 TEST_F(ComponentDLTest, SecondOfThreeFailingStopsTheRun) {
     m.http.ServeStatus(kBase + comps[1].file, 404, "<html>not found</html>");
     auto dl = Make(Names(3));

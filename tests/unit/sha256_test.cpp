@@ -49,7 +49,7 @@ TEST(Sha256, ComponentOnDiskIsCompleteOnlyWhenAGivenDigestMatches) {
         std::wstring md5, sha;
         bool want;
     } rows[] = {
-        {"no key", 3, L"", L"", true},
+        {"no digest at all", 3, L"", L"", false},
         {"match", 3, L"", kAbc, true},
         {"match, upper case", 3, L"", Upper(kAbc), true},
         {"match, blanks around", 3, L"", L" " + kAbc + L" ", true},
@@ -95,9 +95,10 @@ TEST(Sha256, TestIniNamesBothDigestsOfAFileThatDoesNotMatch) {
     tide::testing::FakeMachine m;
     m.MakeDirs(L"C:\\rel");
     m.WriteFile(L"C:\\rel\\a.zip", kBytes);
-    m.WriteFile(L"C:\\rel\\downloader.ini", "[A]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=3\r\nFILE_SHA256=" +
-                                                 WideToUtf8(kOther) + "\r\n[B]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=3\r\n"
-                                                 "FILE_SHA256=" + WideToUtf8(Upper(kAbc)) + "\r\n");
+    const std::string md5 = "FILE_MD5SUM=900150983CD24FB0D6963F7D28E17F72\r\n";
+    m.WriteFile(L"C:\\rel\\downloader.ini", "[A]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=3\r\n" + md5 + "FILE_SHA256=" +
+                                                 WideToUtf8(kOther) + "\r\n[B]\r\nFILE_NAME=a.zip\r\nFILE_SIZE=3\r\n" +
+                                                 md5 + "FILE_SHA256=" + WideToUtf8(Upper(kAbc)) + "\r\n");
     m.Args({L"/testini", L"C:\\rel\\downloader.ini", L"C:\\rel"});
     ModeHandlers h = DefaultModeHandlers();
     h.installer = [] {};

@@ -228,3 +228,52 @@ TEST_F(SignedFetchTest, AnOlderReleaseIsRefusedNamingBothSerials) {
     }
     EXPECT_NE(ReleaseSerialOlderMessage(kUrl, 5, 12).find(L"release 5, older than release 12"), std::wstring::npos);
 }
+
+TEST_F(SignedFetchTest, SignedReleaseMustBindEveryComponentBySha256AndStayUnder1MiB) {
+    enum Outcome { Kept, Refused, Failed };
+    const std::string sha(64, 'a');
+    const std::string unzip = "[UNZIP]\r\nFILE_NAME=UNZIP.EXE\r\nFILE_SIZE=3\r\nFILE_MD5SUM=900150983CD24FB0D6963F7D28E17F72\r\n";
+    const std::string tw = "[TOMCAT]\r\nFILE_NAME=tomcat.zip\r\nFILE_SIZE=3\r\nFILE_MD5SUM=900150983CD24FB0D6963F7D28E17F72\r\n";
+    const std::string padded = kManifest + "; " + std::string(1024 * 1024, 'p') + "\r\n";
+    struct Row {
+        const char* what;
+        std::string manifest;
+        bool shaRequired;
+        Outcome want;
+        std::wstring message;
+    } rows[] = {
+        {"every component with FILE_SHA256", kManifest + unzip + "FILE_SHA256=" + sha + "\r\n" + tw +
+                                                 "FILE_SHA256=" + sha + "\r\n",
+         true, Kept, L""},
+        {"MD5 alone", kManifest + unzip + tw + "FILE_SHA256=" + sha + "\r\n", true, Refused,
+         Sha256MissingMessage(kUrl, {L"[UNZIP] UNZIP.EXE"})},
+        {"a FILE_SHA256 that is no digest", kManifest + unzip + "FILE_SHA256=abc\r\n" + tw, true, Refused,
+         Sha256MissingMessage(kUrl, {L"[UNZIP] UNZIP.EXE", L"[TOMCAT] tomcat.zip"})},
+        {"MD5 alone, SHA-256 not required", kManifest + unzip, false, Kept, L""},
+        {"signed, but longer than 1 MiB", padded, false, Failed, L""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        tide::testing::FakeMachine fresh;
+        SaveInstallDirectory(L"C:\\Apps\\Tidewell\\");
+        fresh.MakeDirs(L"C:\\Apps\\Tidewell");
+        fresh.ServeManifest(kUrl, r.manifest);
+        std::vector<uint8_t> key;
+        ParseHexKey(fresh.publicKeyText, kPublicKeyBytes, key);
+        TManifestDownload fetch(key, true, r.shaRequired);
+        Outcome got = Failed;
+        std::string accepted;
+        std::wstring message;
+        try {
+            got = fetch.Fetch(kUrl, kLocal, accepted) ? Kept : Failed;
+        } catch (const ManifestRefused& e) {
+            got = Refused;
+            message = e.Message();
+        }
+        EXPECT_EQ(got, r.want);
+        EXPECT_EQ(message, r.message);
+        EXPECT_EQ(platform::Files().FileExists(kLocal), r.want == Kept);
+        EXPECT_FALSE(platform::Files().FileExists(kLocal + L".new"));
+        EXPECT_EQ(fresh.http.Requests().size(), r.want == Failed ? 1u : 2u) << "nothing else is fetched";
+    }
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -186,7 +187,7 @@ TEST_F(UrlDownloaderTest, WholeAnswerLongerThanExpectedFailsAtOnceWithoutRetry) 
     WriteLocal(body.substr(0, 300));
     EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, L"", 1000));
     EXPECT_EQ(http.Requests().size(), 1u);
-    EXPECT_EQ(ReadLocal(), body);  // kept for inspection
+    EXPECT_FALSE(LocalExists()) << "nothing of an answer longer than announced stays";
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].caption, L"Error Dowloading");
 
@@ -539,4 +540,62 @@ TEST_F(UrlDownloaderTest, ServerWhoseCertificateDoesNotHoldIsRefusedAtOnceAndNot
                 EXPECT_FALSE(LocalExists());
         }
     }
+}
+
+TEST_F(UrlDownloaderTest, AnswerBeyondTheLimitFailsAndNothingOfItIsWritten) {
+    const size_t MiB = 1024 * 1024;
+    struct Row {
+        const char* what;
+        size_t served;
+        int32_t size;
+        uint64_t maximum;
+        bool want;
+    } rows[] = {
+        {"5 MiB for 1000 bytes", 5 * MiB, 1000, 0, false},
+        {"one byte more than announced", 1001, 1000, 0, false},
+        {"exactly as announced", 1000, 1000, 0, true},
+        {"no size, beyond the bound", MiB + 1, -1, MiB, false},
+        {"no size, at the bound", MiB, -1, MiB, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        fs.RemoveFile(kLocal);
+        boxes.Clear();
+        const size_t before = http.Requests().size();
+        std::string body = Body(r.served);
+        http.Serve(kUrl, body);
+        dl.MaximumSize = r.maximum;
+        EXPECT_EQ(dl.downloadURL(kUrl, kLocal, L"", r.size), r.want);
+        EXPECT_EQ(http.Requests().size() - before, 1u) << "no second attempt";
+        if (r.want) {
+            EXPECT_EQ(ReadLocal(), body);
+        } else {
+            EXPECT_FALSE(LocalExists());
+            ASSERT_EQ(boxes.Shown().size(), 1u);
+            EXPECT_EQ(boxes.Shown()[0].caption, L"Error Dowloading");
+        }
+    }
+}
+
+TEST_F(UrlDownloaderTest, LocalFileFourGiBLongerIsNotTakenAsComplete) {
+    // Sparse: the low 32 bits of its size are the announced 1000.
+    std::string body = Body(1000);
+    http.Serve(kUrl, body);
+    WriteLocal("");
+    std::filesystem::resize_file(fs.HostPath(kLocal), (uint64_t{1} << 32) + 1000);
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, L"", 1000));
+    ASSERT_EQ(http.Requests().size(), 1u);
+    EXPECT_EQ(RangeHeaders()[0], L"") << "started again, not resumed";
+    EXPECT_EQ(ReadLocal(), body);
+}
+
+TEST_F(UrlDownloaderTest, CompleteLookingFileWhoseDigestDiffersIsFetchedAgain) {
+    std::string body = Body(1000);
+    http.Serve(kUrl, body);
+    WriteLocal(std::string(1000, 'x'));
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 1000));
+    ASSERT_EQ(http.Requests().size(), 1u);
+    EXPECT_EQ(RangeHeaders()[0], L"");
+    EXPECT_EQ(ReadLocal(), body);
+    EXPECT_TRUE(boxes.Shown().empty());
 }

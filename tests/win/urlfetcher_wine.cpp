@@ -186,6 +186,20 @@ int wmain(int argc, wchar_t** argv) {
             Report("ignored_range_unknown_size_starts_again", ok && got == body && boxes.Take().empty(),
                    L"result " + Num(ok) + L", size " + Num(got.size()));
         }
+        {   // A server that answers 5 MiB for a file announced as 1000 bytes:
+            // the call fails on its first attempt and leaves nothing on
+            // disk; the same with no size but a bound of 1 MiB.
+            for (int32_t size : {1000, -1}) {
+                const std::wstring local = gWork + L"huge" + Num(size) + L".bin";
+                TUrlDownloader dl(kAgent);
+                dl.SilentFail = true;
+                if (size < 1) dl.MaximumSize = 1024 * 1024;
+                bool ok = dl.downloadURL(gNginx + L"/huge.bin", local, L"", size);
+                bool left = GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
+                Report(size > 0 ? "longer_than_announced_leaves_nothing" : "longer_than_the_bound_leaves_nothing",
+                       !ok && !left && boxes.Take().empty(), L"result " + Num(ok) + L", file left " + Num(left));
+            }
+        }
         {   // The connection closes after half the file: the next attempt of
             // the same call resumes and the call succeeds.
             TUrlDownloader dl(kAgent);

@@ -5,7 +5,8 @@
 # trickling transfer and its resume, a manifest whose FILE_NAME climbs out
 # of the install directory, a partial file completed from Alt_Path, an empty
 # file of unknown size fetched again, and an abort while the connect hangs
-# (a listener that never accepts). The manifests come from the fault
+# (a listener that never accepts), and junk of the right size beside the
+# installer and in the install directory. The manifests come from the fault
 # server, so nginx's access log holds component requests only.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 exe=$W64/componentdl_wine.exe
@@ -162,3 +163,27 @@ gone=$(echo "$out" | sed -n 's/^destroyed-ms=//p')
 [ -n "$gone" ] && [ "$gone" -lt 1000 ] || fail "destroying the downloader took ${gone:-?} ms after the abort"
 echo "latency: hanging connect: ABORTED $ms ms after the abort, destructor done $gone ms after it"
 pass "abort of a hanging connect: ABORTED in $ms ms, destroyed in $gone ms, no box"
+
+# 11. Junk of the right size: UNZIP.EXE beside the installer (Alt_Path) and
+# catalina_base.zip in the install directory. Neither is taken, listed or
+# kept: both are fetched from the server, whole (no range), and the files
+# are the release's. The file beside the installer is left as it was.
+app=$TEST_TMP/inst/junk
+alt=$TEST_TMP/downloads
+mkdir -p "$app" "$alt"
+head -c "$(stat -c %s "$rel/UNZIP.EXE")" /dev/zero > "$alt/UNZIP.EXE"
+head -c "$(stat -c %s "$rel/catalina_base.zip")" /dev/zero | tr '\0' 'j' > "$app/catalina_base.zip"
+cp "$alt/UNZIP.EXE" "$TEST_TMP/junk-unzip"
+before=$(lines)
+out=$(run "$normal" "$app" "$(winpath "$alt")\\" UNZIP,CATALINA_BASE -1)
+echo "$out"
+want "status=DOWNLOAD_SUCCEEDED" "junk of the right size"
+want "downloaded=UNZIP,CATALINA_BASE" "junk of the right size"
+! echo "$out" | grep -q '^box=' || fail "junk of the right size: a message box: $out"
+cmp -s "$rel/UNZIP.EXE" "$app/UNZIP.EXE" || fail "junk of the right size: UNZIP.EXE is not the release's"
+cmp -s "$rel/catalina_base.zip" "$app/catalina_base.zip" || fail "junk of the right size: catalina_base.zip is not the release's"
+cmp -s "$TEST_TMP/junk-unzip" "$alt/UNZIP.EXE" || fail "the file beside the installer was changed"
+l=$(tail -n +$((before + 1)) "$NGINX_ACCESS_LOG")
+[ "$(echo "$l" | wc -l)" = 2 ] && echo "$l" | grep -qF '"GET /release/UNZIP.EXE HTTP/1.1" 200 ' &&
+  echo "$l" | grep -qF '"GET /release/catalina_base.zip HTTP/1.1" 200 ' || fail "junk of the right size: nginx saw: $l"
+pass "junk UNZIP.EXE beside the installer and junk catalina_base.zip in place: both fetched whole, no box"

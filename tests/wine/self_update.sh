@@ -56,10 +56,11 @@ sorts "$newer_text_before" "$newer" && [ "$(printf '%s\n' "$newer_text_before" "
 
 size=$(stat -c %s "$served/bin/Tidestart-next.exe")
 md5=$(md5sum < "$served/bin/Tidestart-next.exe" | cut -d' ' -f1)
+sha256=$(sha256sum < "$served/bin/Tidestart-next.exe" | cut -d' ' -f1)
 manifest() {  # name, announced version, digest
   printf '%s\r\n' "[GENERAL]" "BINARY_BASE=$NGINX_URL/bin/" "TUTORIAL_URL=http://tidewell.test/tutorial" \
     "SUPPORT_URL=http://tidewell.test/support" "[TW]" "FILE_VERSION=3.4.16" "[DOWNLOADER]" "FILE_VERSION=$2" \
-    "FILE_NAME=Tidestart-next.exe" "FILE_SIZE=$size" "FILE_MD5SUM=$3" > "$served/$1.ini"
+    "FILE_NAME=Tidestart-next.exe" "FILE_SIZE=$size" "FILE_MD5SUM=$3" "FILE_SHA256=$sha256" > "$served/$1.ini"
   sign_manifest "$served/$1.ini"
 }
 installer_gets() { grep -c 'GET /bin/Tidestart-next.exe ' "$NGINX_ACCESS_LOG" || true; }

@@ -20,6 +20,14 @@ for build in native windows; do
   [ $rc = 0 ] || fail "$build: make-manifest on the fixture: exit $rc: $out"
   cmp -s "$fixture/downloader.ini" "$dir/downloader.ini" || fail "$build: the fixture manifest is not up to date"
 
+  # FILE_SHA256 is written without being asked for: a manifest that lacks
+  # it gets it back in every section, after FILE_MD5SUM, as committed.
+  sed -i '/^FILE_SHA256=/d' "$dir/downloader.ini"
+  set +e; out=$(tr make-manifest "$m" "$f"); rc=$?; set -e
+  [ $rc = 0 ] || fail "$build: make-manifest without FILE_SHA256: exit $rc: $out"
+  cmp -s "$fixture/downloader.ini" "$dir/downloader.ini" || { diff <(cat -A "$fixture/downloader.ini") <(cat -A "$dir/downloader.ini") || true; fail "$build: make-manifest did not write FILE_SHA256"; }
+  pass "$build: make-manifest writes FILE_SHA256 unasked"
+
   # Stale facts, a lost FILE_SIZE, a comment and a section whose file is
   # missing; only the facts change.
   sed -i -e 's/^FILE_SIZE=232\r$/FILE_SIZE=1\r/' -e 's/^FILE_MD5SUM=2171740E.*\r$/FILE_MD5SUM=stale\r/' -e '/^FILE_NAME=tidewell-3.4.16.zip/{n;d}' "$dir/downloader.ini"
@@ -76,8 +84,8 @@ set +e; wine_run 60 "$win" keygen "$(winpath "$TEST_TMP/wkey")" >/dev/null 2>&1;
 [ $rc = 1 ] || fail "keygen over an existing key exited $rc"
 pass "sign: refused without a release serial; --serial written alike; native and Windows signatures identical; keygen writes hex keys and never overwrites"
 
-# SHA-256 (the MinGW libsodium): --add-sha256 writes the digests coreutils
-# computes, and verify then passes.
+# SHA-256 (the MinGW libsodium): make-manifest (--add-sha256 still
+# accepted) writes the digests coreutils computes, and verify then passes.
 mkdir -p "$TEST_TMP/sha"
 cp "$TIDE_SOURCE_DIR"/tools/fixtures/release/* "$TEST_TMP/sha/"
 wine_run 60 "$win" make-manifest --add-sha256 "$(winpath "$TEST_TMP/sha/downloader.ini")" "$(winpath "$TEST_TMP/sha")" >/dev/null ||

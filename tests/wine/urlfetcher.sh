@@ -14,6 +14,7 @@ mkdir -p "$served" "$work"
 head -c 1000 /dev/urandom > "$served/c1.bin"
 for i in 2 3 4 5 6 7 8 9; do cp "$served/c1.bin" "$served/c$i.bin"; done
 head -c 262144 /dev/urandom > "$served/big.bin"
+head -c 5242880 /dev/urandom > "$served/huge.bin"
 start_nginx "$served"
 start_faultserver "$served"
 
@@ -58,6 +59,12 @@ l=$(flog '/drop-once/500/c4.bin')
 [ "$(echo "$l" | grep -c GET)" = 2 ] && grep -qF 'range="bytes=500-1000"' <(sed -n 2p <<<"$l") \
   || fail "interrupted transfer: log: $l"
 pass "interrupted transfer resumed with Range: bytes=500-1000"
+
+# 5 MiB for 1000 bytes (and for no size with a 1 MiB bound): one request
+# each, no retry; the program saw that nothing stayed on disk.
+[ "$(nlog 'GET /huge.bin ' | wc -l)" = 2 ] || fail "huge.bin: nginx saw: $(nlog 'GET /huge.bin ')"
+[ -z "$(ls "$work" | grep huge)" ] || fail "huge.bin left: $(ls -l "$work")"
+pass "an answer longer than announced: one request, nothing on disk"
 
 # The complete file cost no request; the unsatisfiable range was followed
 # by a whole-file request.

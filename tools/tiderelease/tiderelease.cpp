@@ -1,11 +1,12 @@
 // tiderelease: the publisher's tool for a release folder.
 //
 //   tiderelease make-manifest [--add-sha256] [--serial N] MANIFEST FOLDER
-//       Writes FILE_SIZE and FILE_MD5SUM of every section whose FILE_NAME
-//       names a file in FOLDER, and FILE_SHA256 where the section has it
-//       (with --add-sha256 in every such section); with --serial, the
-//       release serial RELEASE_SERIAL=N in [GENERAL]. Everything else in
-//       MANIFEST stays as it was.
+//       Writes FILE_SIZE, FILE_MD5SUM and FILE_SHA256 of every section whose
+//       FILE_NAME names a file in FOLDER (an installer that requires the
+//       signature refuses a component without FILE_SHA256); with --serial,
+//       the release serial RELEASE_SERIAL=N in [GENERAL]. Everything else in
+//       MANIFEST stays as it was. --add-sha256 is still accepted and changes
+//       nothing.
 //       Exit 0: done; 2: written, but some sections name files that are not
 //       in FOLDER (or that the installer would refuse); 1: MANIFEST could not
 //       be read or written.
@@ -139,8 +140,7 @@ int Usage() {
     return 1;
 }
 
-int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool addSha256,
-                 std::optional<uint64_t> serial) {
+int MakeManifest(const std::wstring& manifest, const std::wstring& folder, std::optional<uint64_t> serial) {
     std::string bytes;
     if (!ReadAll(manifest, bytes)) {
         Err(L"tiderelease: cannot read manifest " + manifest);
@@ -148,7 +148,7 @@ int MakeManifest(const std::wstring& manifest, const std::wstring& folder, bool 
     }
     const std::string original = bytes;
     if (serial) bytes = SetReleaseSerial(bytes, *serial);
-    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), addSha256);
+    ManifestUpdate up = UpdateManifestFacts(bytes, FolderProbe(folder), /*addSha256=*/true);
     up.changed = up.text != original;
     if (up.changed && !WriteAll(manifest, up.text)) {
         Err(L"tiderelease: cannot write manifest " + manifest);
@@ -238,11 +238,10 @@ int Sign(const std::wstring& manifest, const std::wstring& keyFile, std::optiona
 int Run(std::vector<std::wstring> args) {
     try {
         // Options come after the command word, before the paths.
-        bool addSha256 = false;
         std::optional<uint64_t> serial;
         while (args.size() > 2 && StartsWith(args[2], L"--")) {
             if (args[2] == L"--add-sha256" && args[1] == L"make-manifest") {
-                addSha256 = true;
+                // FILE_SHA256 is always written now; the option stays accepted.
             } else if (args[2] == L"--serial" && args.size() > 3 && (args[1] == L"make-manifest" || args[1] == L"sign")) {
                 serial = ParseReleaseSerial(args[3]);
                 if (!serial) {
@@ -258,7 +257,7 @@ int Run(std::vector<std::wstring> args) {
         if (args.size() == 3 && args[1] == L"keygen") return Keygen(args[2]);
         if (args.size() == 4 && args[1] == L"sign") return Sign(args[2], args[3], serial);
         if (args.size() != 4) return Usage();
-        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], addSha256, serial);
+        if (args[1] == L"make-manifest") return MakeManifest(args[2], args[3], serial);
         if (args[1] == L"verify") return Verify(args[2], args[3]);
     } catch (const Error& e) {
         Err(L"tiderelease: " + e.Message());
