@@ -182,6 +182,9 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     // Set when the local file cannot be the beginning of the remote one; the
     // next attempt starts it again instead of resuming.
     bool restart = false;
+    // The file that arrived began with bytes that were on disk before this
+    // call (a resume): when its digest fails, those may be the wrong ones.
+    bool fromOldBytes = false;
     platform::HttpFailure refused = platform::HttpFailure::None;
     std::vector<uint8_t> buffer(kPipeSlots * kPieceSize);
 
@@ -255,6 +258,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
             }
             if (url && !resume) file = OpenLocal(localName, OpenMode::CreateAlways);
             if (url) {
+                fromOldBytes = resume;
                 int status = url->StatusCode();
                 if (IsErrorStatus(status)) {
                     // An error answer is not the file: its page is not
@@ -269,6 +273,7 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                         file.reset();
                         file = OpenLocal(localName, OpenMode::CreateAlways);
                         dwPosition = 0;
+                        fromOldBytes = false;
                         if (hashing) Md5Start(md5);
                     }
                     Attempt at{url.get(), file.get(), &buffer, hashing ? &md5 : nullptr};
@@ -304,17 +309,27 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
                               L"Error Dowloading", platform::MbIcon::Warning);
     } else if (!ok && !Aborting() && !SilentFail) {
         std::wstring text = L"An error happened downloading " + aUrl + L"\n" + L"to " + localName + L"." + L"\n" + L"\n";
-        if (AllowResume && KeepPartialDownload)
+        if (AllowResume && KeepPartialDownload && !overflow_)
             text += L"You can try to re-download the file.\n\nThe download will resume where this attempt left off.\n\n";
         text += L"Please check your internet connection.";
         platform::ShowMessage(text, L"Error Dowloading", platform::MbIcon::Warning);
         if (!KeepPartialDownload) Files().RemoveFile(localName);
     }
 
+    // A file resumed from bytes left by something else (a shorter file of
+    // the same name from an earlier release, say) fails its digest; it is
+    // fetched once more from its first byte before the failure is told.
+    const auto startOver = [&] {
+        if (!fromOldBytes || Aborting()) return false;
+        Files().RemoveFile(localName);
+        return true;
+    };
     if (ok && hashing && !verified) {
         if (sb) sb->SetText(L"Verifying file integrity...");
         std::wstring computed = digestCoversFile ? DigestToHex(Md5Finish(md5)) : DigestToHex(DigestOfFile(localName));
-        if (!SameText(computed, sMD5Sum)) {
+        const bool matches = SameText(computed, sMD5Sum);
+        if (!matches && startOver()) return downloadURL(aUrl, localName, sMD5Sum, size);
+        if (!matches) {
             ok = false;
             Files().RemoveFile(localName);
             platform::ShowMessage(
@@ -327,7 +342,9 @@ bool TUrlDownloader::downloadURL(const std::wstring& aUrl, const std::wstring& l
     if (ok && !verified && !Trim(Sha256).empty()) {
         if (sb) sb->SetText(L"Verifying file integrity...");
         std::wstring computed;
-        if (!Sha256Matches(localName, Sha256, &computed)) {
+        const bool matches = Sha256Matches(localName, Sha256, &computed);
+        if (!matches && startOver()) return downloadURL(aUrl, localName, sMD5Sum, size);
+        if (!matches) {
             ok = false;
             Files().RemoveFile(localName);
             ShowSha256Mismatch(computed, Sha256);

@@ -149,7 +149,9 @@ TEST_F(SignedFetchTest, KeepsRefusesOrFailsByTheSignature) {
         try {
             std::string accepted;
             got = fetch.Fetch(kUrl, kLocal, accepted) ? Kept : Failed;
-            if (got == Kept) EXPECT_EQ(accepted, kManifest);
+            if (got == Kept) {
+                EXPECT_EQ(accepted, kManifest);
+            }
         } catch (const ManifestRefused& e) {
             got = Refused;
             message = e.Message();

@@ -327,16 +327,18 @@ TEST_F(UrlDownloaderTest, DigestMismatchShowsTheBoxEvenWhenSilentAndDeletesTheFi
 }
 
 TEST_F(UrlDownloaderTest, DigestOfAResumedFileCoversTheWholeFile) {
-    // Wrong bytes in the part already on disk must be caught although only
-    // the rest travels now.
+    // Wrong bytes in the part already on disk (a shorter file of the same
+    // name from an earlier release, say) must be caught although only the
+    // rest travels now; the file is then fetched once more from its start.
     std::string body = Body(3000);
     http.Serve(kUrl, body);
     std::string prefix = body.substr(0, 1200);
     prefix[10] = static_cast<char>(prefix[10] ^ 1);
     WriteLocal(prefix);
-    EXPECT_FALSE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 3000));
-    ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_NE(boxes.Shown()[0].text.find(Md5Hex(prefix + body.substr(1200))), std::wstring::npos);
+    EXPECT_TRUE(dl.downloadURL(kUrl, kLocal, Md5Hex(body), 3000));
+    EXPECT_EQ(RangeHeaders(), (std::vector<std::wstring>{L"Range: bytes=1200-3000", L""}));
+    EXPECT_EQ(ReadLocal(), body);
+    EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST_F(UrlDownloaderTest, ProgressTextAtMostOncePerIntervalAcrossMidnight) {
@@ -573,6 +575,7 @@ TEST_F(UrlDownloaderTest, AnswerBeyondTheLimitFailsAndNothingOfItIsWritten) {
             EXPECT_FALSE(LocalExists());
             ASSERT_EQ(boxes.Shown().size(), 1u);
             EXPECT_EQ(boxes.Shown()[0].caption, L"Error Dowloading");
+            EXPECT_EQ(boxes.Shown()[0].text.find(L"resume"), std::wstring::npos) << "nothing is left to resume";
         }
     }
 }
