@@ -209,11 +209,28 @@ bool InstallComponent(TInstallWindow& w, const std::wstring& name) {
         return steps.InstallJre(sb, name) && WaitForJavaInstall(w, name);
     }
     if (name == L"TOMCAT" || name == L"TOMCATx64") {
-        // The old service runs the Tomcat that is about to be replaced.
-        if (IsServiceInstalled() || ServiceOfThisInstallation()) steps.RemoveServerService(true);
+        // The old service runs the Tomcat that is about to be replaced. A
+        // run that ended while the service program removed it left
+        // "ServiceInstalled" at "Y" with no service behind it: once none of
+        // this installation's is left, the setting says so, and the service
+        // is made again after the install steps.
+        if (IsServiceInstalled() || ServiceOfThisInstallation()) {
+            steps.RemoveServerService(true);
+            if (IsServiceInstalled() && !ServiceOfThisInstallation()) WriteSetting(L"ServiceInstalled", L"N");
+        }
         return steps.InstallTomcat(sb, name);
     }
-    if (name == L"CATALINA_BASE") return steps.ConfigureServerBase(sb);
+    if (name == L"CATALINA_BASE") {
+        if (!steps.ConfigureServerBase(sb)) return false;
+        // The archive brings the stock service script. While the service it
+        // made stays, the script gets this installation's folders again at
+        // once, so the server base does not depend on whether the service
+        // is made again in this run or was made by an earlier one.
+        const std::wstring script = ServerBaseDir(true) + L"bin\\service.bat";
+        if (IsServiceInstalled() && platform::Files().FileExists(script))
+            PrepareServiceScript(ServerBaseDir(false), TomcatHomeDir(false));
+        return true;
+    }
     if (name == L"TW") return steps.InstallApplication(sb);
     // Anything else (the unzip tool) is used by the other steps.
     return true;
