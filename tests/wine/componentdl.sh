@@ -179,11 +179,11 @@ out=$(run "$normal" "$app" "$(winpath "$alt")\\" UNZIP,CATALINA_BASE -1)
 echo "$out"
 want "status=DOWNLOAD_SUCCEEDED" "junk of the right size"
 want "downloaded=UNZIP,CATALINA_BASE" "junk of the right size"
-! echo "$out" | grep -q '^box=' || fail "junk of the right size: a message box: $out"
+! <<<"$out" grep -q '^box=' || fail "junk of the right size: a message box: $out"
 cmp -s "$rel/UNZIP.EXE" "$app/UNZIP.EXE" || fail "junk of the right size: UNZIP.EXE is not the release's"
 cmp -s "$rel/catalina_base.zip" "$app/catalina_base.zip" || fail "junk of the right size: catalina_base.zip is not the release's"
 cmp -s "$TEST_TMP/junk-unzip" "$alt/UNZIP.EXE" || fail "the file beside the installer was changed"
 l=$(tail -n +$((before + 1)) "$NGINX_ACCESS_LOG")
-[ "$(echo "$l" | wc -l)" = 2 ] && echo "$l" | grep -qF '"GET /release/UNZIP.EXE HTTP/1.1" 200 ' &&
-  echo "$l" | grep -qF '"GET /release/catalina_base.zip HTTP/1.1" 200 ' || fail "junk of the right size: nginx saw: $l"
+[ "$(echo "$l" | wc -l)" = 2 ] && <<<"$l" grep -qF '"GET /release/UNZIP.EXE HTTP/1.1" 200 ' &&
+  <<<"$l" grep -qF '"GET /release/catalina_base.zip HTTP/1.1" 200 ' || fail "junk of the right size: nginx saw: $l"
 pass "junk UNZIP.EXE beside the installer and junk catalina_base.zip in place: both fetched whole, no box"

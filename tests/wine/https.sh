@@ -49,9 +49,9 @@ access_from 1
 [ "$out" = 'exit|0' ] || fail "install over https: $out; log: $(tail -20 "$log")"
 port=$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Port)
 page=$(curl -s --max-time 10 --noproxy '*' "http://127.0.0.1:$port/calendar/") || true
-echo "$page" | grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar on port $port: '$page'"
-! grep -v '^"GET [^ ]* HTTP/1.1" 20[06] ' "$NGINX_ACCESS_LOG" | grep -q . || fail "a request was not answered 200/206"
-tr -d '\r' < "$log" | grep -Eq "url: GET https://localhost:[0-9]+/release/tidewell-4\\.2\\.1\\.zip: status 200" ||
+<<<"$page" grep -q '<h1>Tidewell 4.2.1</h1>' || fail "the calendar on port $port: '$page'"
+! grep -qv '^"GET [^ ]* HTTP/1.1" 20[06] ' "$NGINX_ACCESS_LOG" || fail "a request was not answered 200/206"
+grep -Eq "url: GET https://localhost:[0-9]+/release/tidewell-4\\.2\\.1\\.zip: status 200" <(tr -d '\r' < "$log") ||
   fail "the log has no https fetch of the application: $(grep 'url:' "$log")"
 e2e_road
 pass "install: exit 0 in $secs s, no box, every request over TLS ($(grep -c . "$NGINX_ACCESS_LOG") in nginx's log), the calendar answers on port $port"
@@ -68,7 +68,7 @@ n0=$(( $(lines "$NGINX_ACCESS_LOG") + 1 ))
 out=$(wine_run 120 "$dl" /i "$manifest" "$(winpath "$inst")" - TW -1 </dev/null | tr -d '\r') || fail "componentdl_wine.exe: $out"
 echo "$out" | grep -E '^(status|downloaded|box)='
 access_from "$n0"
-echo "$out" | grep -qx 'status=DOWNLOAD_SUCCEEDED' && echo "$out" | grep -qx 'downloaded=TW' || fail "resume over TLS: $out"
+<<<"$out" grep -qx 'status=DOWNLOAD_SUCCEEDED' && <<<"$out" grep -qx 'downloaded=TW' || fail "resume over TLS: $out"
 cmp -s "$zip" "$inst/tidewell-4.2.1.zip" || fail "the resumed file is not the served one"
 tail -n +"$n0" "$NGINX_ACCESS_LOG" | grep 'GET /release/tidewell-4.2.1.zip ' |
   grep -q "\" 206 $((size - part)) range=\"bytes=$part-$size\"" || fail "no 206 for bytes=$part-$size"
@@ -98,9 +98,9 @@ for row in "${refusals[@]}"; do
   echo "$hs" | sed 's/^.*\[info\] [0-9#]*: /  nginx error log: /' | grep .
   first=$(echo "$boxes" | head -1)
   [ "${first%%|*}" = "Error Dowloading" ] || fail "$name: first box: $first"
-  echo "$first" | grep -qF "An error happened downloading $url\\n" || fail "$name: box: $first"
-  echo "$first" | grep -qF "The server's certificate $named." || fail "$name: the box does not say what was wrong: $first"
-  echo "$boxes" | grep -q '^Error Downloading Software|' || fail "$name: no advice box: $boxes"
+  <<<"$first" grep -qF "An error happened downloading $url\\n" || fail "$name: box: $first"
+  <<<"$first" grep -qF "The server's certificate $named." || fail "$name: the box does not say what was wrong: $first"
+  <<<"$boxes" grep -q '^Error Downloading Software|' || fail "$name: no advice box: $boxes"
   [ "$(tail -n +"$n0" "$NGINX_ACCESS_LOG" | grep -c .)" = 0 ] || fail "$name: a request reached nginx"
   [ "$(echo "$hs" | grep -c .)" = 1 ] || fail "$name: $(echo "$hs" | grep -c .) handshakes, not one: $hs"
   [ -z "$(ls -A "$app")" ] || fail "$name: written: $(ls -A "$app")"
@@ -113,7 +113,7 @@ for row in "${refusals[@]}"; do
   e0=$(( $(lines "$NGINX_ERROR_LOG") + 1 ))
   out=$(wine_run 120 "$dl" /i "$TLS_URL/$name/downloader.ini" "$(winpath "$inst")" - TW -1 </dev/null | tr -d '\r') || true
   echo "$out" | grep -E '^(status|box)=' | sed 's/^/  component: /'
-  echo "$out" | grep -qx 'status=DOWNLOAD_FAILED' || fail "$name: component: $out"
+  <<<"$out" grep -qx 'status=DOWNLOAD_FAILED' || fail "$name: component: $out"
   [ "$(tls_refused_handshakes "$e0" | grep -c .)" = 1 ] || fail "$name: component: not one handshake: $(tls_refused_handshakes "$e0")"
   [ ! -e "$inst/tidewell-4.2.1.zip" ] || fail "$name: the component file was written"
   pass "$name: refused at the first request (one handshake, no request in nginx's access log), \"The server's certificate $named.\", nothing written (no manifest, no component file)"
@@ -128,7 +128,7 @@ wine_run 200 "$E2E_EXE" /SILENT /AcceptLicense /i "$TLS_URL_EXPIRED/release/down
 tr -d '\r' < "$slog" | grep -E 'url: |message: "Error Dow' | cut -c1-260 | head -3
 echo "  ($(grep -c 'url: GET' "$slog") fetches of the manifest in the log, each refused the same way)"
 [ "$rc" = 3 ] || fail "unattended run against the expired server: exit code $rc, not 3"
-tr -d '\r' < "$slog" | grep -q "url: GET $TLS_URL_EXPIRED/release/downloader.ini: could not be opened: The server's certificate has expired" ||
+grep -q "url: GET $TLS_URL_EXPIRED/release/downloader.ini: could not be opened: The server's certificate has expired" <(tr -d '\r' < "$slog") ||
   fail "the log does not say why: $(cat "$slog")"
 pass "unattended run against the expired server: exit 3, the log names the expired certificate"
 
@@ -168,11 +168,11 @@ for row in "${proxies[@]}"; do
   echo "$out" | grep -E '^(status|downloaded|box)='
   grep -E 'Request \(file descriptor|Established connection|Unauthorized|407' "$pd/tinyproxy.log" | sed 's/^/  proxy: /'
   access_from "$n0"
-  echo "$out" | grep -qx 'status=DOWNLOAD_SUCCEEDED' && echo "$out" | grep -qx 'downloaded=TW' || fail "$name: through the proxy: $out"
+  <<<"$out" grep -qx 'status=DOWNLOAD_SUCCEEDED' && <<<"$out" grep -qx 'downloaded=TW' || fail "$name: through the proxy: $out"
   cmp -s "$zip" "$inst/tidewell-4.2.1.zip" || fail "$name: the file that came through the proxy is not the served one"
   grep -q "CONNECT localhost:${TLS_URL##*:} HTTP/1" "$pd/tinyproxy.log" || fail "$name: tinyproxy saw no CONNECT: $(cat "$pd/tinyproxy.log")"
-  ! tail -n +"$n0" "$NGINX_ACCESS_LOG" | grep -qv 'from=127.0.0.3$' || fail "$name: requests reached nginx around the proxy"
-  tail -n +"$n0" "$NGINX_ACCESS_LOG" | grep -q "GET /release/tidewell-4.2.1.zip HTTP/1.[01]\" 206 $((size - part)) " ||
+  ! grep -qv 'from=127.0.0.3$' <(tail -n +"$n0" "$NGINX_ACCESS_LOG") || fail "$name: requests reached nginx around the proxy"
+  grep -q "GET /release/tidewell-4.2.1.zip HTTP/1.[01]\" 206 $((size - part)) " <(tail -n +"$n0" "$NGINX_ACCESS_LOG") ||
     fail "$name: the resumed component did not come through the proxy as 206"
   pass "proxy $name: manifest, signature and the resumed component through tinyproxy's CONNECT ($(grep -c 'CONNECT localhost' "$pd/tinyproxy.log") tunnels; nginx saw the requests from 127.0.0.3, 206 for the rest of the component)"
 done

@@ -117,15 +117,15 @@ downloading() {
   s=$(stat -c %s "$f")
   [ "$s" -gt 0 ] && [ "$s" -lt "$tw_size" ]
 }
-unpacking() { tr -d '\r' < "$row_log" 2>/dev/null | grep -q 'program: started: .*UNZIP\.EXE.*tidewell-4\.3\.0\.zip'; }
-migrating() { tr -d '\r' < "$row_log" 2>/dev/null | grep -qi 'program: started: .*winupdate\.bat'; }
+unpacking() { grep -q 'program: started: .*UNZIP\.EXE.*tidewell-4\.3\.0\.zip' <(tr -d '\r' < "$row_log" 2>/dev/null); }
+migrating() { grep -qi 'program: started: .*winupdate\.bat' <(tr -d '\r' < "$row_log" 2>/dev/null); }
 # Where the kill landed, from the run log and the settings.
 landed() {
   local l; l=$(tr -d '\r' < "$row_log")
-  if ! echo "$l" | grep -q 'step: download finished'; then
+  if ! <<<"$l" grep -q 'step: download finished'; then
     echo "downloading ($(stat -c %s "$E2E_INST/tidewell-4.3.0.zip" 2>/dev/null || echo 0) of $tw_size bytes)"
-  elif ! echo "$l" | grep -q 'step: InstallApplication:'; then
-    if echo "$l" | grep -qi 'winupdate\.bat'; then echo "in the migration"; else echo "in the application step"; fi
+  elif ! <<<"$l" grep -q 'step: InstallApplication:'; then
+    if <<<"$l" grep -qi 'winupdate\.bat'; then echo "in the migration"; else echo "in the application step"; fi
     echo " (Version $(reg_query 64 "$key" Version))"
   else echo "after the application step"; fi
 }
