@@ -64,10 +64,8 @@ struct Release {
 };
 
 // Files keep their names from release to release (all but the
-// application's). The earlier release's are the longer ones here: a shorter
-// complete file of an earlier release is taken by the downloader for a
-// partial download of the new one and resumed (and then refused by its
-// digest), a road of its own that this matrix does not walk.
+// application's), and the earlier release's are shorter: the downloader
+// first takes each for a partial download of the new one.
 Release MakeRelease(const std::string& v, size_t pad) {
     const std::string tag = "release " + v + std::string(pad, '.') + "\n";
     Release r{v, {}};
@@ -340,7 +338,7 @@ std::string Differences(const std::map<std::wstring, std::string>& want,
 }
 
 TEST(SecondRun, EveryStageInterruptedThenRunAgainEndsAsOneUninterruptedUpgrade) {
-    const Release first = MakeRelease("4.0", 40), next = MakeRelease("4.2.1", 0);
+    const Release first = MakeRelease("4.0", 0), next = MakeRelease("4.2.1", 40);
     const std::wstring oldApp = std::wstring(kDir) + L"tidewell-4.0\\";
     // The first installation, with calendar data of its own.
     auto installFirst = [&](SecondRunMatrix& t) {
