@@ -410,7 +410,7 @@ bool WaitForJavaInstall(TInstallWindow& w, const std::wstring& component) {
     w.javaWaitRunning = true;
     const uint64_t start = clock.TickMs();
     for (unsigned pass = 1; !(fileFree && found); ++pass) {
-        clock.SleepMs(kJavaInstallPollMs);
+        env.ProcessMessagesFor(kJavaInstallPollMs);
         if (pass % 4 == 0) SetProgress(w, w.pbPosition == 100 ? 33 : w.pbPosition + 1);
         env.ProcessMessages();
         if (env.QuitRequested()) break;

@@ -79,7 +79,7 @@ bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
     if (!fs.FileExists(path)) return false;
     uint64_t start = clock.TickMs();
     for (;;) {
-        clock.SleepMs(kFileReleasePollMs);
+        platform::Env().ProcessMessagesFor(kFileReleasePollMs);
         if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
         // Any other failure (a read-only file, no rights, the file deleted
         // meanwhile) does not go away by waiting.
