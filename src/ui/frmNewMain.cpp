@@ -400,7 +400,18 @@ void TfrmNewMainForm::ApplyPostedUpdates() {
         todo.swap(pending_);
     }
     if (closed_) return;
-    for (const Update& u : todo) {
+    // A busy program (an unpacker's output) queues many updates between two
+    // turns of the window thread; only the last of each kind per control
+    // shows, so only that is applied (a range before its position).
+    std::deque<Update> last;
+    for (auto u = todo.rbegin(); u != todo.rend(); ++u) {
+        bool later = false;
+        for (const Update& l : last) later = later || (l.control == u->control && l.what == u->what);
+        if (!later) last.push_front(*u);
+    }
+    std::stable_sort(last.begin(), last.end(),
+                     [](const Update& a, const Update& b) { return a.what == Update::Max && b.what != Update::Max; });
+    for (const Update& u : last) {
         switch (u.what) {
             case Update::Text: ws_.SetText(frame_, u.control, u.text); break;
             case Update::Max: ws_.SetProgressMax(frame_, u.control, u.value); break;

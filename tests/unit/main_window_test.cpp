@@ -402,8 +402,11 @@ TEST_F(MainWindowTest, StatusAndProgressFromAnotherThreadArriveThroughTheWindowT
     EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"");
     EXPECT_EQ(C(f, idPb).progressPosition, 0);
     EXPECT_EQ(ws.Frame(f.Frame()).wakes, 4);
+    const int textsBefore = C(f, idSbStatusBar).textsSet;
     ws.DeliverWakes(f.Frame());
     EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"Downloading UNZIP.EXE");
+    // Only the last text of those queued meanwhile reaches the control.
+    EXPECT_EQ(C(f, idSbStatusBar).textsSet - textsBefore, 1);
     EXPECT_EQ(C(f, idPb).progressMax, 250);
     EXPECT_EQ(C(f, idPb).progressPosition, 40);
     // On the window thread: at once.
