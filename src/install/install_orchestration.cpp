@@ -97,6 +97,10 @@ template <class Step>
 void Guarded(TInstallWindow& w, Step&& step) {
     try {
         step();
+        // The steps run one after another inside one timer tick: between
+        // two of them the window handles what is waiting (a failed step's
+        // box does so as well).
+        platform::Env().ProcessMessagesFor(0);
         return;
     } catch (const Error& e) {
         platform::ShowMessage(e.Message(), L"Notice", MbIcon::Error);

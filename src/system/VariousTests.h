@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/os_info.h"
@@ -61,5 +62,10 @@ constexpr uint32_t kFileReleasePollMs = 250;
 // timeoutMs have passed (false). The 250 ms between tries are spent
 // handling the window messages. kWaitForever waits without limit.
 bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs = kWaitForever);
+
+// Runs work on a thread of its own while the calling thread (the window's)
+// handles its messages; returns when work has ended and raises again what
+// it raised. For a single call that takes long (deleting a folder tree).
+void RunHandlingMessages(const std::function<void()>& work);
 
 }  // namespace tide

@@ -474,6 +474,14 @@ bool TfrmNewMainForm::OnAccelerator(wchar_t letter) {
 
 void TfrmNewMainForm::OnTimer(int timerId) {
     if (uninstalling_) return;  // a tick already on its way when the timer stopped
+    // The installation's steps run inside a tick and let the window handle
+    // its messages: a countdown tick then waits for the next one.
+    if (inTimer_) return;
+    inTimer_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{inTimer_};
     platform::RunHandler([&] {
         if (timerId == idDlTimer) dlTimerTimer(*this);
         if (timerId == idTmrStartTomcat) tmrStartTomcatTimer(*this);

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "core/settings.h"
 #include "fake_install_window.h"
@@ -15,6 +17,8 @@
 #include "system/VariousTests.h"
 #include "system/server_service.h"
 #include "system_fixture.h"
+#include "platform/fake/fake_shell_files.h"
+#include "uninstall/Uninstall.h"
 
 namespace tide {
 namespace {
@@ -38,6 +42,18 @@ struct StallEnv : platform::fake::FakeEnvironment {
         clock->inMessageWait = true;
         FakeEnvironment::ProcessMessagesFor(ms);
         clock->inMessageWait = false;
+    }
+};
+
+// A tree whose deletion lasts until the window has handled 100 ms of
+// messages (5 s at most: on the window thread itself none would be).
+struct SlowShellFiles : platform::fake::FakeShellFiles {
+    platform::fake::FakeEnvironment* env = nullptr;
+    int DeleteTree(const std::wstring& path, uint32_t flags) override {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (env->MessageWaitMs() < 100 && std::chrono::steady_clock::now() < bound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return FakeShellFiles::DeleteTree(path, flags);
     }
 };
 
@@ -95,6 +111,14 @@ TEST(WindowWaits, EveryWaitHandlesMessagesThroughout) {
          [](WindowWaits& t) {
              t.procs.Queue({0, {}, 0, 50});
              EXPECT_TRUE(RunAndWait(L"C:\\Windows\\system32\\cmd.exe", L"/C x.bat", L""));
+         }},
+        {"a folder tree being deleted (uninstall)",
+         [](WindowWaits& t) {
+             SlowShellFiles shell;
+             shell.env = &t.env;
+             platform::ScopedPort<platform::ShellFiles> port{shell};
+             RemoveDirectoryTree(L"C:\\Apps\\Tidewell\\tidewell-4.2.1\\", true);
+             EXPECT_GE(t.env.MessageWaitMs(), 100u);
          }},
     };
     for (const Row& row : rows) {
