@@ -61,18 +61,19 @@ field() { tr -d '\r' | grep '^result|' | tr '|' '\n' | sed -n "s/^$1=//p"; }
 probe_report() {
   wait "$PROBE_PID" || fail "$1: the probe ended with $?: $(cat "$TEST_TMP/$1.probe")"
   wait "$PEER_PROBE_PID" || fail "$1: the peer's probe ended with $?: $(cat "$TEST_TMP/$1.peer")"
-  local ms at unix probes over peer where ratio
+  local ms at unix probes over box peer where ratio
   ms=$(field longest_ms < "$TEST_TMP/$1.probe")
   at=$(field at_ms < "$TEST_TMP/$1.probe")
   unix=$(field unix_ms < "$TEST_TMP/$1.probe")
   probes=$(field probes < "$TEST_TMP/$1.probe")
   over=$(field over_250 < "$TEST_TMP/$1.probe")
+  box=$(field box_ms < "$TEST_TMP/$1.probe")
   peer=$(field longest_ms < "$TEST_TMP/$1.peer")
   [ -n "$ms" ] && [ -n "$peer" ] || fail "$1: no result: $(cat "$TEST_TMP/$1.probe" "$TEST_TMP/$1.peer")"
   where=$(tr -d '\r' < "$E2E_WATCH" | awk -F'|' -v t="$unix" '$2 == "status" && $1 <= t && $3 != "" { s = $3 } END { print s }')
   ratio=$(python3 -c "print('%.1f' % ($ms / max($peer, 1)))")
-  printf '%-9s longest stall %5s ms at +%.1f s (status line: "%s"), %s probes, %s over 250 ms; peer notepad.exe %s ms; ratio %s\n' \
-    "$1:" "$ms" "$(python3 -c "print($at / 1000)")" "$where" "$probes" "$over" "$peer" "$ratio"
+  printf '%-9s longest stall %5s ms at +%.1f s (status line: "%s"), %s probes, %s over 250 ms, %s ms of message boxes left out; peer notepad.exe %s ms; ratio %s\n' \
+    "$1:" "$ms" "$(python3 -c "print($at / 1000)")" "$where" "$probes" "$over" "$box" "$peer" "$ratio"
   tr -d '\r' < "$TEST_TMP/$1.probe" | awk -F'|' '$1 == "stall" { printf "          stall %s ms at +%.1f s\n", $2, $3 / 1000 }'
   echo "$1 $ms $peer" >> "$TEST_TMP/results"
 }
