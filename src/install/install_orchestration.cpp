@@ -97,6 +97,10 @@ template <class Step>
 void Guarded(TInstallWindow& w, Step&& step) {
     try {
         step();
+        // The steps run one after another inside one timer tick: between
+        // two of them the window handles what is waiting (a failed step's
+        // box does so as well).
+        platform::Env().ProcessMessagesFor(0);
         return;
     } catch (const Error& e) {
         platform::ShowMessage(e.Message(), L"Notice", MbIcon::Error);
@@ -429,7 +433,7 @@ bool WaitForJavaInstall(TInstallWindow& w, const std::wstring& component) {
     w.javaWaitRunning = true;
     const uint64_t start = clock.TickMs();
     for (unsigned pass = 1; !(fileFree && found); ++pass) {
-        clock.SleepMs(kJavaInstallPollMs);
+        env.ProcessMessagesFor(kJavaInstallPollMs);
         if (pass % 4 == 0) SetProgress(w, w.pbPosition == 100 ? 33 : w.pbPosition + 1);
         env.ProcessMessages();
         if (env.QuitRequested()) break;

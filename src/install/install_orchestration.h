@@ -58,7 +58,7 @@ bool MoveAsideOldWebApp();
 // the window's pb and status line, and switches dlTimer on.
 void StartComponentDownload(TInstallWindow& w, const std::vector<std::wstring>& components);
 
-// Waits (pumping the window's messages every 500 ms) until the runtime
+// Waits (handling the window's messages throughout, polling every 500 ms) until the runtime
 // installer has let go of its file and a suitable runtime is registered;
 // moves pb every 2 s. Ends early after kJavaInstallTimeoutMs or
 // AbandonJavaWait, with a "Notice" that the server needs a runtime, or at a

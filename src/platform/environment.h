@@ -2,6 +2,7 @@
 // settings made at start-up, the request to quit and the message loop.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ public:
     // Handles the window messages that are waiting (keeps windows alive
     // during long waits on the main thread).
     virtual void ProcessMessages() = 0;
+    // Waits ms milliseconds while handling the window messages as they come
+    // (instead of sleeping): every wait on the window thread waits this way,
+    // so the window goes on answering.
+    virtual void ProcessMessagesFor(uint32_t ms) = 0;
     // Runs the message loop of the window thread until a quit request
     // reaches it. An error that a window procedure or timer handler passed
     // on (RunHandler) is raised again once the loop has ended.

@@ -49,7 +49,9 @@ enum class PipeRead {
 class Process {
 public:
     virtual ~Process() = default;
-    // Waits up to ms milliseconds; true once the program has ended.
+    // Waits up to ms milliseconds; true once the program has ended. On a
+    // thread with windows a window message that arrives ends the wait early
+    // (false), so the caller can handle it at once.
     virtual bool Wait(uint32_t ms) = 0;
     // Exit code of the ended program.
     virtual uint32_t ExitCode() = 0;

@@ -13,7 +13,10 @@ namespace tide {
 namespace {
 
 constexpr uint32_t kNoticeTextChars = 512;
-constexpr uint32_t kRunAndWaitSliceMs = 2000;
+// The window handles its messages between the slices: longer ones would
+// leave it unanswering (a migration script or a handed-over installer runs
+// for minutes), so the slice is the command runner's.
+constexpr uint32_t kRunAndWaitSliceMs = 100;
 // How long one read waits for output before the reader looks at its
 // terminate mark again.
 constexpr uint32_t kReadPollMs = 50;

@@ -96,7 +96,7 @@ private:
 };
 
 // Starts a program in a new, visible console window and waits for it in
-// 2000 ms slices, handling window messages between them. Empty application
+// 100 ms slices, handling window messages between them. Empty application
 // or command line are passed as none; the working directory is always
 // passed, even empty. True when the program started and ended with exit
 // code 0.

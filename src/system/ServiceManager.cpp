@@ -1,6 +1,7 @@
 #include "system/ServiceManager.h"
 
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/message_box.h"
 #include "platform/os_info.h"
 
@@ -69,7 +70,8 @@ bool TServiceManager::WaitUntilStopped(uint32_t timeoutMs, uint32_t pollMs) {
     for (;;) {
         if (ServiceStopped()) return true;
         if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
-        clock.SleepMs(pollMs);
+        // On the window thread: the window answers while the service stops.
+        platform::Env().ProcessMessagesFor(pollMs);
     }
 }
 

@@ -70,7 +70,8 @@ public:
     bool ServiceRunning();
     bool ServiceStopped();
     // Polls ServiceStopped every pollMs until it is true (true) or timeoutMs
-    // have passed (false). kWaitForever waits without limit.
+    // have passed (false), handling the window messages meanwhile.
+    // kWaitForever waits without limit.
     bool WaitUntilStopped(uint32_t timeoutMs = kWaitForever, uint32_t pollMs = 300);
 
 private:

@@ -1,5 +1,9 @@
 #include "system/VariousTests.h"
 
+#include <atomic>
+#include <exception>
+#include <thread>
+
 #include "core/InstallInfo.h"
 #include "core/process_arch.h"
 #include "core/settings.h"
@@ -18,6 +22,8 @@ constexpr int kDefaultServerPort = 8080;
 // The open fails this way only while someone else holds the file.
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorLockViolation = 33;
+// How often RunHandlingMessages looks whether the work has ended.
+constexpr uint32_t kHandOverSliceMs = 20;
 }  // namespace
 
 TOSVersionInfo& GetOSVersion(TOSVersionInfo& info) {
@@ -79,7 +85,7 @@ bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
     if (!fs.FileExists(path)) return false;
     uint64_t start = clock.TickMs();
     for (;;) {
-        clock.SleepMs(kFileReleasePollMs);
+        platform::Env().ProcessMessagesFor(kFileReleasePollMs);
         if (fs.Open(path, platform::OpenMode::ReadWriteExisting, platform::Share::None)) return true;
         // Any other failure (a read-only file, no rights, the file deleted
         // meanwhile) does not go away by waiting.
@@ -87,6 +93,22 @@ bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs) {
         if (error != kErrorSharingViolation && error != kErrorLockViolation) return false;
         if (timeoutMs != kWaitForever && clock.TickMs() - start >= timeoutMs) return false;
     }
+}
+
+void RunHandlingMessages(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::exception_ptr error;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+    });
+    while (!done) platform::Env().ProcessMessagesFor(kHandOverSliceMs);
+    worker.join();
+    if (error) std::rethrow_exception(error);
 }
 
 }  // namespace tide

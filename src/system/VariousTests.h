@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/os_info.h"
@@ -53,12 +54,18 @@ std::wstring ServerURL();
 bool ServerRunning();
 
 constexpr uint32_t kFileReleasePollMs = 250;
-// False at once when the file does not exist. Otherwise sleeps 250 ms and
+// False at once when the file does not exist. Otherwise waits 250 ms and
 // tries to open the file for reading and writing with no sharing, again and
 // again while the open fails because another process holds the file
 // (sharing or lock violation), until it succeeds (true), fails for any other
 // reason (false: a read-only file, no rights, the file deleted meanwhile) or
-// timeoutMs have passed (false). kWaitForever waits without limit.
+// timeoutMs have passed (false). The 250 ms between tries are spent
+// handling the window messages. kWaitForever waits without limit.
 bool WaitForFileRelease(const std::wstring& path, uint32_t timeoutMs = kWaitForever);
+
+// Runs work on a thread of its own while the calling thread (the window's)
+// handles its messages; returns when work has ended and raises again what
+// it raised. For a single call that takes long (deleting a folder tree).
+void RunHandlingMessages(const std::function<void()>& work);
 
 }  // namespace tide

@@ -400,7 +400,18 @@ void TfrmNewMainForm::ApplyPostedUpdates() {
         todo.swap(pending_);
     }
     if (closed_) return;
-    for (const Update& u : todo) {
+    // A busy program (an unpacker's output) queues many updates between two
+    // turns of the window thread; only the last of each kind per control
+    // shows, so only that is applied (a range before its position).
+    std::deque<Update> last;
+    for (auto u = todo.rbegin(); u != todo.rend(); ++u) {
+        bool later = false;
+        for (const Update& l : last) later = later || (l.control == u->control && l.what == u->what);
+        if (!later) last.push_front(*u);
+    }
+    std::stable_sort(last.begin(), last.end(),
+                     [](const Update& a, const Update& b) { return a.what == Update::Max && b.what != Update::Max; });
+    for (const Update& u : last) {
         switch (u.what) {
             case Update::Text: ws_.SetText(frame_, u.control, u.text); break;
             case Update::Max: ws_.SetProgressMax(frame_, u.control, u.value); break;
@@ -463,6 +474,14 @@ bool TfrmNewMainForm::OnAccelerator(wchar_t letter) {
 
 void TfrmNewMainForm::OnTimer(int timerId) {
     if (uninstalling_) return;  // a tick already on its way when the timer stopped
+    // The installation's steps run inside a tick and let the window handle
+    // its messages: a countdown tick then waits for the next one.
+    if (inTimer_) return;
+    inTimer_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{inTimer_};
     platform::RunHandler([&] {
         if (timerId == idDlTimer) dlTimerTimer(*this);
         if (timerId == idTmrStartTomcat) tmrStartTomcatTimer(*this);

@@ -204,6 +204,7 @@ private:
     bool dlTimerOn_ = false;
     bool startTimerOn_ = false;
     bool uninstalling_ = false;
+    bool inTimer_ = false;
 
     PostedStatusLine statusLine_{*this};
     PostedProgressBar progress_{*this};

@@ -242,8 +242,11 @@ void UninstallStatus(const std::wstring& text) {
 
 void RemoveDirectoryTree(const std::wstring& folder, bool toRecycleBin) {
     UninstallStatus(L"Removing Directory tree " + folder);
-    platform::ShellFileOps().DeleteTree(WithoutTrailingBackslash(folder),
-                                        platform::kFofSilentDelete | (toRecycleBin ? platform::kFofAllowUndo : 0));
+    // A large tree takes seconds: the window answers meanwhile.
+    RunHandlingMessages([&] {
+        platform::ShellFileOps().DeleteTree(WithoutTrailingBackslash(folder),
+                                            platform::kFofSilentDelete | (toRecycleBin ? platform::kFofAllowUndo : 0));
+    });
 }
 
 bool RunUninstall(TStatusBar* sb) {

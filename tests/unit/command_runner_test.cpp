@@ -254,10 +254,10 @@ TEST_F(RunAndWaitTest, NewConsoleNoPipeAndAnEmptyWorkingDirectoryIsStillPassed) 
     EXPECT_FALSE(s.commandLine.has_value());
 }
 
-TEST_F(RunAndWaitTest, WaitsInSlicesOf2000msAndReportsTheExitCode) {
+TEST_F(RunAndWaitTest, WaitsInSlicesOf100msAndReportsTheExitCode) {
     procs.Queue({0, {}, 0, 2});
     EXPECT_TRUE(RunAndWait(L"C:\\a.exe", L"a", L"C:\\"));
-    EXPECT_EQ(procs.Waits(), (std::vector<uint32_t>{2000, 2000, 2000}));
+    EXPECT_EQ(procs.Waits(), (std::vector<uint32_t>{100, 100, 100}));
     EXPECT_EQ(env.ProcessMessagesCalls(), 2);
     procs.Queue({0, {}, 3, 0});
     EXPECT_FALSE(RunAndWait(L"C:\\a.exe", L"a", L"C:\\"));

@@ -69,9 +69,14 @@ public:
 class PumpEnv : public platform::fake::FakeEnvironment {
 public:
     std::function<void(int)> onPump;
+    std::function<void()> onMessageWait;
     void ProcessMessages() override {
         FakeEnvironment::ProcessMessages();
         if (onPump) onPump(ProcessMessagesCalls());
+    }
+    void ProcessMessagesFor(uint32_t ms) override {
+        FakeEnvironment::ProcessMessagesFor(ms);
+        if (onMessageWait) onMessageWait();
     }
 };
 
@@ -1019,6 +1024,30 @@ TEST_F(OrchestrationTest, WindowClosedDuringTheRuntimeWaitEndsTheInstallation) {
     EXPECT_TRUE(m.boxes.Shown().empty());
     EXPECT_FALSE(j.Has(L"ConfigureServerBase"));
     EXPECT_FALSE(j.Has(L"stage 4"));
+}
+
+TEST_F(OrchestrationTest, BetweenTwoInstallStepsTheWindowHandlesWhatIsWaiting) {
+    env.onMessageWait = [&] { j.Add(L"messages"); };
+    cbInstallClick(w);
+    FinishDownload();
+    const std::vector<std::wstring> steps = {L"InstallTomcat",        L"ConfigureServerBase",    L"InstallApplication",
+                                             L"InstallServerService", L"SetServerRunning 1",     L"CreateProgramShortcuts",
+                                             L"CreateServiceShortcuts"};
+    auto isStep = [&](const std::wstring& e) {
+        for (const auto& s : steps)
+            if (e.rfind(s, 0) == 0) return true;
+        return false;
+    };
+    std::wstring last;
+    int seen = 0;
+    for (const std::wstring& e : j.Entries()) {
+        if (e == L"messages") last.clear();
+        if (!isStep(e)) continue;
+        ++seen;
+        EXPECT_TRUE(last.empty()) << WideToUtf8(last) << " then " << WideToUtf8(e) << " without the window's messages";
+        last = e;
+    }
+    EXPECT_EQ(seen, static_cast<int>(steps.size()));
 }
 
 }  // namespace

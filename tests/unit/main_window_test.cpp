@@ -13,6 +13,7 @@
 #include "core/servers.h"
 #include "platform/fake/fake_shell_execute.h"
 #include "platform/fake/fake_window.h"
+#include "platform/net.h"
 #include "release_fixture.h"
 #include "ui/frmNewMain.h"
 #include "ui/jpeg_picture.h"
@@ -402,8 +403,11 @@ TEST_F(MainWindowTest, StatusAndProgressFromAnotherThreadArriveThroughTheWindowT
     EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"");
     EXPECT_EQ(C(f, idPb).progressPosition, 0);
     EXPECT_EQ(ws.Frame(f.Frame()).wakes, 4);
+    const int textsBefore = C(f, idSbStatusBar).textsSet;
     ws.DeliverWakes(f.Frame());
     EXPECT_EQ(C(f, idSbStatusBar).layout.text, L"Downloading UNZIP.EXE");
+    // Only the last text of those queued meanwhile reaches the control.
+    EXPECT_EQ(C(f, idSbStatusBar).textsSet - textsBefore, 1);
     EXPECT_EQ(C(f, idPb).progressMax, 250);
     EXPECT_EQ(C(f, idPb).progressPosition, 40);
     // On the window thread: at once.
@@ -500,6 +504,36 @@ TEST(JpegPicture, ScalingAveragesTheAreaEachPixelCovers) {
     platform::Bitmap third = ScaleBitmap(src, 3, 1);  // x: 2/3 and 1/3 of a pixel
     EXPECT_EQ(third.bgrx[0], 50);                      // (0+100)/2 in the left third
     EXPECT_EQ(third.bgrx[4], 100);                     // middle: the four at equal share
+}
+
+// A tick that comes while a tick's own work lets the window handle its
+// messages (the installation's steps do) waits for the next one.
+struct NestingWindows : platform::fake::FakeWindowSystem {
+    std::function<void()> onSetText;
+    void SetText(platform::FrameHandle frame, int id, const std::wstring& text) override {
+        FakeWindowSystem::SetText(frame, id, text);
+        if (auto f = std::move(onSetText)) f();
+    }
+};
+struct SilentNet : platform::Network {
+    bool ConnectLocal(int, uint32_t) override { return false; }
+};
+
+TEST_F(MainWindowTest, ATickInsideATickWaitsForTheNext) {
+    NestingWindows nesting;
+    nesting.SetResource(kArtworkResource, Artwork());
+    SilentNet net;
+    platform::ScopedPort<platform::WindowSystem> port{nesting};
+    platform::ScopedPort<platform::Network> netPort{net};
+    TfrmNewMainForm f;
+    f.Show();
+    f.tomcatStartDelay = 10;
+    f.SetStartTimer(true);
+    nesting.onSetText = [&] { nesting.Tick(f.Frame(), idTmrStartTomcat); };
+    nesting.Tick(f.Frame(), idTmrStartTomcat);
+    EXPECT_EQ(f.tomcatStartDelay, 9);
+    nesting.Tick(f.Frame(), idTmrStartTomcat);
+    EXPECT_EQ(f.tomcatStartDelay, 8);
 }
 
 }  // namespace

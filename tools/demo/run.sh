@@ -30,7 +30,7 @@ source "$here/tests/wine/harness/e2e.sh"  # prints the build (product_build)
 arch=$PRODUCT_RELEASE_ARCH
 if [ "$PRODUCT_BUILD" = win32 ]; then label="the 32-bit product (build/win32)"
 else label="the x86_64 build of the same sources (build/win64), not the 32-bit product"; fi
-for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe"; do [ -f "$f" ] || fail "$f not built (scripts/build.sh)"; done
+for f in "$E2E_EXE" "$E2E_ROBOT" "$W64/standin_tomcat7w.exe" "$W64/stallprobe.exe"; do [ -f "$f" ] || fail "$f not built (scripts/build.sh)"; done
 shots=${TIDE_DEMO_SHOTS:-$root/demo}
 mkdir -p "$shots"
 rm -f "$shots"/*.png
@@ -66,6 +66,12 @@ echo "== Tidestart.exe /i $NGINX_URL/release/downloader.ini ($PRODUCT_BUILD)"
 t_start=$(e2e_ms)
 e2e_start /i "$NGINX_URL/release/downloader.ini"
 echo "the window is up after $(( $(e2e_ms) - t_start )) ms"
+# How long the window goes without answering: WM_NULL every 50 ms until it
+# is gone (bench/responsiveness_bench.sh measures an upgrade and an
+# uninstall as well).
+timeout 300 "$WINE64" "$W64/stallprobe.exe" --exe Tidestart.exe --title "$E2E_TITLE" >"$TEST_TMP/stall.probe" 2>&1 &
+probe_pid=$!
+on_exit "kill $probe_pid 2>/dev/null"
 e2e_shot 1-shown "$shots"
 e2e_R click --title "$E2E_TITLE" --text "I agree to the terms of the license." || fail "no agree button"
 e2e_R window --title "$E2E_TITLE" --until "enabled:&Install" --timeout 20 >/dev/null || fail "Install not enabled"
@@ -164,6 +170,12 @@ e2e_bold_times "$t_click" | while IFS='|' read -r n s; do
              *) printf '  %-20s bold at +%s s\n' "${E2E_STAGES[$((n-1))]}" "$s" ;; esac
 done
 printf '  %-20s +%s s (%s recorded)\n' "browser asked" "$(awk -v a="$(date -r "$E2E_BROWSER_ARGS" +%s%3N)" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')" "$(tr -d '\r"' < "$E2E_BROWSER_ARGS")"
+wait "$probe_pid" || fail "the responsiveness probe ended with $?: $(cat "$TEST_TMP/stall.probe")"
+probed() { tr -d '\r' < "$TEST_TMP/stall.probe" | grep '^result|' | tr '|' '\n' | sed -n "s/^$1=//p"; }
+stall_ms=$(probed longest_ms)
+[ -n "$stall_ms" ] || fail "no result from the responsiveness probe: $(cat "$TEST_TMP/stall.probe")"
+printf '  %-20s %s ms, at +%.1f s since the window was probed (WM_NULL every 50 ms; goal: at most 250)\n' \
+  "longest stall" "$stall_ms" "$(python3 -c "print($(probed at_ms) / 1000)")"
 printf '  %-20s +%s s\n' "program ended" "$(awk -v a="$t_end" -v b="$t_click" 'BEGIN{printf "%.1f", (a-b)/1000}')"
 echo "screenshots: $shots/1-shown.png (first shown), $shots/2-downloading.png, $shots/3-counting-down.png"
 echo "demo done ($PRODUCT_BUILD build, prefix $WINEPREFIX): installed, served $url, and removed again (service, keys, files)."

@@ -1,5 +1,7 @@
 #include "platform/fake/fake_ui.h"
 
+#include "platform/clock.h"
+
 namespace tide::platform::fake {
 
 std::wstring FakeEnvironment::CommandLine() {
@@ -42,6 +44,14 @@ bool FakeEnvironment::QuitRequested() {
 void FakeEnvironment::ProcessMessages() {
     std::lock_guard<std::mutex> lock(mu_);
     ++pumps_;
+}
+
+void FakeEnvironment::ProcessMessagesFor(uint32_t ms) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        messageWaitMs_ += ms;
+    }
+    SystemClock().SleepMs(ms);
 }
 
 void FakeEnvironment::RunMessageLoop() {
@@ -94,6 +104,11 @@ void FakeEnvironment::SetExecutablePath(const std::wstring& path) {
 int FakeEnvironment::ProcessMessagesCalls() {
     std::lock_guard<std::mutex> lock(mu_);
     return pumps_;
+}
+
+uint64_t FakeEnvironment::MessageWaitMs() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return messageWaitMs_;
 }
 
 bool FakeVersionInfo::ReadFixedFileVersion(const std::wstring& path, FixedFileVersion& out) {

@@ -28,6 +28,9 @@ public:
     void RequestQuit() override;
     bool QuitRequested() override;
     void ProcessMessages() override;
+    // Lets the time pass on the clock port, recording that it was spent
+    // handling messages.
+    void ProcessMessagesFor(uint32_t ms) override;
     // Waits until a quit is requested (from any thread).
     void RunMessageLoop() override;
     void PassToMessageLoop(std::exception_ptr error) override;
@@ -39,6 +42,8 @@ public:
     void SetVariable(const std::wstring& name, const std::wstring& value);
     void SetExecutablePath(const std::wstring& path);
     int ProcessMessagesCalls();
+    // What ProcessMessagesFor was asked for, added up.
+    uint64_t MessageWaitMs();
 
 private:
     std::mutex mu_;
@@ -50,6 +55,7 @@ private:
     bool quit_ = false;
     std::exception_ptr loopError_;
     int pumps_ = 0;
+    uint64_t messageWaitMs_ = 0;
 };
 
 class FakeVersionInfo : public VersionInfo {

@@ -71,7 +71,10 @@ void FakeWindowSystem::AddControl(FrameHandle frame, const ControlLayout& layout
     f.controls.push_back(c);
 }
 
-void FakeWindowSystem::SetText(FrameHandle frame, int id, const std::wstring& text) { Control(frame, id).layout.text = text; }
+void FakeWindowSystem::SetText(FrameHandle frame, int id, const std::wstring& text) {
+    Control(frame, id).layout.text = text;
+    ++Control(frame, id).textsSet;
+}
 std::wstring FakeWindowSystem::Text(FrameHandle frame, int id) { return Control(frame, id).layout.text; }
 void FakeWindowSystem::SetRect(FrameHandle frame, int id, const PixelRect& rect) { Control(frame, id).layout.rect = rect; }
 void FakeWindowSystem::SetFont(FrameHandle frame, int id, const FontChoice& font) { Control(frame, id).layout.font = font; }

@@ -18,6 +18,7 @@ struct FakeControl {
     Bitmap picture;
     int progressMax = 100;
     int progressPosition = 0;
+    int textsSet = 0;  // SetText calls
 };
 
 struct FakeFrame {

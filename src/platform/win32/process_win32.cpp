@@ -23,7 +23,14 @@ public:
         CloseIfOpen(read_);
         CloseIfOpen(process_);
     }
-    bool Wait(uint32_t ms) override { return WaitForSingleObject(process_, ms) != WAIT_TIMEOUT; }
+    bool Wait(uint32_t ms) override {
+        // A quit on its way stays queued for the main loop: it must not
+        // wake every wait at once.
+        MSG quit;
+        if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+            return WaitForSingleObject(process_, ms) != WAIT_TIMEOUT;
+        return MsgWaitForMultipleObjectsEx(1, &process_, ms, QS_ALLINPUT, 0) == WAIT_OBJECT_0;
+    }
     uint32_t ExitCode() override {
         DWORD code = 0;
         // An unreadable exit code must not read as success.

@@ -147,6 +147,21 @@ public:
             DispatchMessageW(&msg);
         }
     }
+    void ProcessMessagesFor(uint32_t ms) override {
+        const ULONGLONG end = GetTickCount64() + ms;
+        for (;;) {
+            ProcessMessages();
+            const ULONGLONG now = GetTickCount64();
+            if (now >= end) return;
+            const DWORD left = static_cast<DWORD>(end - now);
+            // Once the quit is on its way it stays in the queue for the
+            // main loop, and would wake the wait at once, again and again.
+            if (gQuit)
+                Sleep(left < 20 ? left : 20);
+            else
+                MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
     void RunMessageLoop() override {
         MSG msg;
         BOOL r;
