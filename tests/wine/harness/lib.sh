@@ -257,8 +257,8 @@ start_faultserver() {
 _headless_desktops() {
   local pid
   for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
-    grep -qx "WINEPREFIX=$WINEPREFIX" <(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null) || continue
-    grep -q '^DISPLAY=' <(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null) && continue
+    grep -qx "WINEPREFIX=$WINEPREFIX" <(tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ") || continue
+    grep -q '^DISPLAY=' <(tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ") && continue
     echo "$pid"
   done
 }

@@ -26,7 +26,7 @@ source "$(dirname "$0")/lib.sh"
 # unshare -n, or the host's) would send every connection of this run there,
 # where this run's servers do not listen.
 for pid in $(pgrep -x 'wineserver(64)?' || true); do
-  grep -qx "WINEPREFIX=$WINEPREFIX" <(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null) || continue
+  grep -qx "WINEPREFIX=$WINEPREFIX" <(tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ") || continue
   [ "$(readlink "/proc/$pid/ns/net")" = "$(readlink /proc/self/ns/net)" ] && continue
   echo "harness: the wineserver of $WINEPREFIX (pid $pid) runs in another network namespace; restarting it here"
   timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
