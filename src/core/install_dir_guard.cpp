@@ -124,7 +124,8 @@ SystemFolders TheSystemFolders() {
     // The folders that hold these: the profiles folder, "AppData", the
     // folder of the public documents.
     for (const std::wstring& child : {env.Variable(L"USERPROFILE"), paths.KnownFolder(platform::kCsidlProfile),
-                                      env.Variable(L"PUBLIC"), paths.KnownFolder(platform::kCsidlAppData),
+                                      env.Variable(L"PUBLIC"), env.Variable(L"APPDATA"), env.Variable(L"LOCALAPPDATA"),
+                                      paths.KnownFolder(platform::kCsidlAppData),
                                       paths.KnownFolder(platform::kCsidlLocalAppData),
                                       paths.KnownFolder(platform::kCsidlCommonDocuments)})
         if (auto c = CanonicalPath(child)) add(f.exact, ParentOf(*c));

@@ -290,11 +290,13 @@ bool RunUninstall(TStatusBar* sb) {
 
     // Started from the window, the run has not settled on a log yet.
     TheRunLog().SetPath(TempDirectory() + kUninstallLogName);
-    const std::wstring dir = InstallDirectory();
     // Read before the product keys go: the second stage compares the mark
     // with it.
     const std::wstring identity = ReadSetting(kInstallIdSetting);
-    if (!CheckRemovableInstallDirectory(dir, identity)) return false;
+    if (!CheckRemovableInstallDirectory(InstallDirectory(), identity)) return false;
+    // From here on the folder as the system names it, whatever alias was
+    // recorded.
+    const std::wstring dir = AddTrailingBackslash(*CanonicalPath(InstallDirectory()));
     // Started from the window, the run has not fetched the manifest; the
     // steps below (the service's shortcuts) read the one installed.
     UseLocalManifest();
@@ -327,8 +329,8 @@ void FinishUninstall() {
     const std::vector<std::wstring> args = platform::Env().Arguments();
     if (args.size() < 4) return;
     const std::wstring& installer = args[2];
-    const std::wstring& dir = args[3];
-    if (!CheckRemovableInstallDirectory(dir, RecordedRemovalIdentity(dir))) return;
+    if (!CheckRemovableInstallDirectory(args[3], RecordedRemovalIdentity(args[3]))) return;
+    const std::wstring dir = AddTrailingBackslash(*CanonicalPath(args[3]));
     if (platform::Files().FileExists(installer) && !WaitForFileRelease(installer, kFirstStageWaitMs) &&
         StillHeld(installer)) {
         platform::ShowMessage(FirstStageStillRunningText(installer, dir), L"Notice", platform::MbIcon::Error);
