@@ -3,6 +3,10 @@
 // the long form is the path itself unless an alias applies).
 #pragma once
 
+#include <cwctype>
+#include <utility>
+#include <vector>
+
 #include "platform/fake/fake_paths.h"
 #include "platform/fake/fake_ui.h"
 #include "platform/paths.h"
@@ -27,20 +31,26 @@ public:
             {platform::kCsidlCommonDocuments, L"C:\\Users\\Public\\Documents"},
         };
         for (const auto& [csidl, path] : known) SetKnownFolder(csidl, path);
-        for (const auto& [s, l] : Aliases()) SetAlias(s, l);
     }
+    // The alias replaced, else the path itself (no file system is asked).
     std::wstring LongPath(const std::wstring& path) override {
-        const std::wstring longer = FakePaths::LongPath(path);
-        return longer.empty() ? path : longer;
+        for (const auto& [s, l] : Aliases()) {
+            if (path.size() < s.size() || (path.size() > s.size() && path[s.size()] != L'\\')) continue;
+            bool same = true;
+            for (size_t i = 0; same && i < s.size(); ++i) same = std::towlower(path[i]) == std::towlower(s[i]);
+            if (same) return l + path.substr(s.size());
+        }
+        return path;
     }
     // short -> long
-    static std::vector<std::pair<std::wstring, std::wstring>> Aliases() {
-        return {{L"C:\\PROGRA~1", L"C:\\Program Files"},
+    static const std::vector<std::pair<std::wstring, std::wstring>>& Aliases() {
+        static const std::vector<std::pair<std::wstring, std::wstring>> aliases = {{L"C:\\PROGRA~1", L"C:\\Program Files"},
                 {L"C:\\PROGRA~2", L"C:\\Program Files (x86)"},
                 {L"C:\\PROGRA~3", L"C:\\ProgramData"},
                 {L"C:\\DOCUME~1", L"C:\\Documents and Settings"},
                 {L"C:\\Users\\ADMINI~1", L"C:\\Users\\Administrator"},
                 {L"C:\\Apps\\TIDEWE~1", L"C:\\Apps\\Tidewell"}};
+        return aliases;
     }
 };
 
