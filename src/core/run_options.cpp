@@ -1,5 +1,6 @@
 #include "core/run_options.h"
 
+#include "base/command_line.h"
 #include "base/text.h"
 
 namespace tide {
@@ -57,7 +58,9 @@ RunOptions ParseRunOptions(const std::vector<std::wstring>& args) {
     return o;
 }
 
-std::wstring MaskedCommandLine(const std::wstring& commandLine) {
+namespace {
+
+std::wstring MaskedWords(const std::wstring& commandLine) {
     static const std::wstring key = L"/proxypassword=";
     std::wstring out = commandLine;
     size_t from = 0;
@@ -81,6 +84,26 @@ std::wstring MaskedCommandLine(const std::wstring& commandLine) {
         out.replace(value, end - value, mask);
         from = value + mask.size();
     }
+}
+
+}  // namespace
+
+std::wstring MaskedCommandLine(const std::wstring& commandLine) {
+    static const std::wstring key = L"/proxypassword=";
+    const std::wstring out = MaskedWords(commandLine);
+    // The check is against the words as the splitter reads them: quotes can
+    // also cut the word itself ("/proxy""password=x"), which the scan does
+    // not see. Then the log gets the words, each quoted, values masked.
+    const std::vector<std::wstring> args = SplitCommandLine(commandLine), after = SplitCommandLine(out);
+    bool masked = args.size() == after.size();
+    std::wstring words;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const bool password = StartsWith(LowerCase(args[i]), key);
+        const std::wstring word = password ? args[i].substr(0, key.size()) + L"*****" : args[i];
+        if (password && masked && after[i] != word) masked = false;
+        words += (i ? L" \"" : L"\"") + word + L"\"";
+    }
+    return masked ? out : words;
 }
 
 int ExitCodeOf(Outcome outcome) { return static_cast<int>(outcome); }

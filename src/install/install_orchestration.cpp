@@ -250,10 +250,12 @@ void RecordFailure(TInstallWindow& w, Outcome outcome, const std::wstring& what)
 void cbInstallClick(TInstallWindow& w) {
     const std::wstring path = Trim(w.InstallPathText());
     // The path is checked before anything is made: the uninstaller deletes
-    // this directory with all it holds.
-    if (!IsOwnableInstallDirectory(path) || !CreateDirectoryTree(path)) {
-        platform::ShowMessage(L"Error Creating Directory " + path + L".\nVerify path is valid!",
-                              kErrorCreatingDirectoryCaption, MbIcon::Warning);
+    // what the installer put into this directory.
+    const InstallDirCheck check = CheckInstallDirectory(path);
+    if (!check.ok || !CreateInstallDirectory(check.dir)) {
+        platform::ShowMessage(
+            check.refusal.empty() ? L"Error Creating Directory " + path + L".\nVerify path is valid!" : check.refusal,
+            kErrorCreatingDirectoryCaption, MbIcon::Warning);
         RecordFailure(w, Outcome::DirectoryRefused, L"install directory \"" + path + L"\"");
         return;
     }
@@ -262,7 +264,8 @@ void cbInstallClick(TInstallWindow& w) {
     w.EnablePathControls(false);
     BeforeTheClick before;
     before.recordedDir = InstallDirectory();
-    SaveInstallDirectory(path);
+    SaveInstallDirectory(check.dir);
+    MarkInstallation(check.dir);
     before.manifest = ReadWholeFile(ManifestLocalPath());
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).

@@ -1,5 +1,6 @@
 #include "uninstall/Uninstall.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "core/run_log.h"
 #include "core/run_options.h"
 #include "core/servers.h"
+#include "core/install_dir_guard.h"
 #include "core/settings.h"
 #include "install/self_update.h"
 #include "install/uninstall_entry.h"
@@ -60,12 +62,42 @@ std::wstring ContainingFolder(const std::wstring& dir) {
     return d.substr(0, slash);
 }
 
+// Deletes what the installer made in dir, then dir and its containing
+// folder when that left them empty; anything else stays, and the log and
+// (unless the run is unattended) a box say what.
 void RemoveInstallDirectory(const std::wstring& dir) {
-    RemoveDirectoryTree(dir, false);
-    const std::wstring parent = ContainingFolder(dir);
-    if (!parent.empty()) platform::ShellFileOps().RemoveEmptyDirectory(parent);
-    LogEntry(L"step", platform::Files().DirectoryExists(dir) ? L"the folder " + dir + L" is still there"
-                                                             : L"the folder " + dir + L" is removed");
+    const std::wstring d = AddTrailingBackslash(dir);
+    for (const platform::DirEntry& e : InstallerEntries(d)) {
+        const std::wstring path = d + e.name;
+        if (!e.directory)
+            platform::Files().RemoveFile(path);
+        else if (e.reparsePoint)  // the link itself, never what it points to
+            platform::ShellFileOps().RemoveEmptyDirectory(path);
+        else
+            RemoveDirectoryTree(path, false);
+    }
+    std::vector<platform::DirEntry> left;
+    platform::Files().ListDirectory(WithoutTrailingBackslash(d), left);
+    if (left.empty()) {
+        platform::ShellFileOps().RemoveEmptyDirectory(WithoutTrailingBackslash(d));
+        const std::wstring parent = ContainingFolder(dir);
+        if (!parent.empty()) platform::ShellFileOps().RemoveEmptyDirectory(parent);
+    }
+    if (!platform::Files().DirectoryExists(dir)) {
+        LogEntry(L"step", L"the folder " + dir + L" is removed");
+        return;
+    }
+    std::sort(left.begin(), left.end(),
+              [](const platform::DirEntry& a, const platform::DirEntry& b) { return LowerCase(a.name) < LowerCase(b.name); });
+    std::vector<std::wstring> names;
+    std::wstring listed;
+    for (const auto& e : left) {
+        names.push_back(e.name + (e.directory ? L"\\" : L""));
+        listed += (listed.empty() ? L"" : L", ") + names.back();
+    }
+    LogEntry(L"step", L"the folder " + dir + L" is still there, with what the installer did not put there: " + listed);
+    if (!names.empty() && !ParseRunOptions(platform::Env().Arguments()).silent)
+        platform::ShowMessage(LeftInPlaceText(dir, names), L"Notice", platform::MbIcon::Information);
 }
 
 HKEY SettingsHive() {
@@ -261,8 +293,13 @@ bool RunUninstall(TStatusBar* sb) {
 
     // Started from the window, the run has not settled on a log yet.
     TheRunLog().SetPath(TempDirectory() + kUninstallLogName);
-    const std::wstring dir = InstallDirectory();
-    if (!CheckRemovableInstallDirectory(dir)) return false;
+    // Read before the product keys go: the second stage compares the mark
+    // with it.
+    const std::wstring identity = ReadSetting(kInstallIdSetting);
+    if (!CheckRemovableInstallDirectory(InstallDirectory(), identity)) return false;
+    // From here on the folder as the system names it, whatever alias was
+    // recorded.
+    const std::wstring dir = AddTrailingBackslash(*CanonicalPath(InstallDirectory()));
     // Started from the window, the run has not fetched the manifest; the
     // steps below (the service's shortcuts) read the one installed.
     UseLocalManifest();
@@ -278,10 +315,12 @@ bool RunUninstall(TStatusBar* sb) {
     RemoveProductKeys(hive);
 
     const std::wstring installer = platform::Env().ExecutablePath();
-    if (StartsWith(LowerCase(installer), LowerCase(dir)))
+    if (StartsWith(LowerCase(installer), LowerCase(dir))) {
+        RecordRemoval(dir, identity);
         SpawnSecondStage(installer, dir);
-    else
+    } else {
         RemoveInstallDirectory(dir);
+    }
 
     UninstallStatus(L"Terminating application...");
     platform::Env().RequestQuit();
@@ -293,14 +332,15 @@ void FinishUninstall() {
     const std::vector<std::wstring> args = platform::Env().Arguments();
     if (args.size() < 4) return;
     const std::wstring& installer = args[2];
-    const std::wstring& dir = args[3];
-    if (!CheckRemovableInstallDirectory(dir)) return;
+    if (!CheckRemovableInstallDirectory(args[3], RecordedRemovalIdentity(args[3]))) return;
+    const std::wstring dir = AddTrailingBackslash(*CanonicalPath(args[3]));
     if (platform::Files().FileExists(installer) && !WaitForFileRelease(installer, kFirstStageWaitMs) &&
         StillHeld(installer)) {
         platform::ShowMessage(FirstStageStillRunningText(installer, dir), L"Notice", platform::MbIcon::Error);
         return;
     }
     RemoveInstallDirectory(dir);
+    ForgetRemoval();
     // Nobody is there to answer the survey after an unattended uninstall.
     if (!ParseRunOptions(args).silent)
         platform::Shell().Execute(L"open", ExitSurveyUrl(), L"", std::nullopt, platform::kSwShowNormal);

@@ -10,7 +10,8 @@
 // deleted at the next restart.
 //
 // Neither stage deletes a directory that IsRemovableInstallDirectory
-// refuses (uninstall/removal_guard.h).
+// refuses, and inside one each deletes only what the installer made there
+// (InstallerEntries, uninstall/removal_guard.h).
 #pragma once
 
 #include <cstdint>

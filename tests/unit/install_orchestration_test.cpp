@@ -202,6 +202,7 @@ void ArrangeTwOnlyUpgrade(OrchestrationTest& t) {
     WriteSetting(L"ServiceInstalled", L"Y");
     t.m.machine.registry.PutString(kJava64, L"CurrentVersion", L"1.8");
     t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+    MarkInstallation(kDir);  // made by this installer
     for (const auto* s : {L"UNZIP", L"CATALINA_BASE", L"TOMCATx64"}) t.m.WriteFile(kDir + Comp(s).file, Comp(s).bytes);
 }
 
@@ -261,6 +262,7 @@ TEST_F(OrchestrationTest, StateTable) {
          [](OrchestrationTest& t) {
              t.net.answers = true;
              t.m.MakeDirs(L"C:\\Apps\\Tidewell\\TCBase\\bin");
+             MarkInstallation(kDir);
              t.m.WriteFile(L"C:\\Apps\\Tidewell\\TCBase\\bin\\catalina.bat", "@echo off\r\n");
          },
          Cat({kClick,
@@ -343,6 +345,7 @@ TEST_F(OrchestrationTest, FilesCompletedByAnUnfinishedRunAreInstalled) {
         t.SetUp();
         WriteSetting(L"PendingComponents", row.pending);
         t.m.MakeDirs(L"C:\\Apps\\Tidewell");
+        MarkInstallation(kDir);
         for (const auto* c : {L"JREx64", L"UNZIP", L"CATALINA_BASE"}) t.m.WriteFile(kDir + Comp(c).file, Comp(c).bytes);
         cbInstallClick(t.w);
         EXPECT_EQ(ReadSetting(L"PendingComponents"), row.during);
@@ -592,7 +595,7 @@ TEST(InstallDirGuard, RefusesRootsAndSystemFolders) {
         {L"C:\\Users\\Public", false},
         {L"C:\\ProgramData", false},
         {L"C:\\Apps\\..", false},
-        {L"C:\\Apps\\.\\Tidewell", false},
+        {L"C:\\Apps\\.\\Tidewell", true},  // the same folder as C:\Apps\Tidewell
         {L"\\\\server\\share\\Tidewell", false},
         {L"Tidewell", false},
         {L"", false},

@@ -87,6 +87,9 @@ TEST(Unattended, MasksTheProxyPasswordOnly) {
         {L"T.exe /proxypassword=x /proxypassword=y", L"T.exe /proxypassword=***** /proxypassword=*****"},
         {L"T.exe /proxypassword=", L"T.exe /proxypassword=*****"},
         {L"T.exe /silent", L"T.exe /silent"},
+        // Quotes inside the word itself: the words, each quoted.
+        {L"T.exe /proxy\"\"password=s3cret /x", L"\"T.exe\" \"/proxypassword=*****\" \"/x\""},
+        {L"T.exe /PR\"\"OXYPASSWORD=\"c d\"e", L"\"T.exe\" \"/PROXYPASSWORD=*****\""},
     };
     for (const auto& c : kCases) EXPECT_EQ(MaskedCommandLine(c.line), c.masked) << c.line;
     // What is left still splits into the same words, the value replaced.

@@ -3,6 +3,9 @@
 // bounded wait.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "core/install_dir_guard.h"
 #include "core/servers.h"
 #include "platform/fake/fake_shell_execute.h"
 #include "platform/fake/fake_shell_files.h"
@@ -44,7 +47,9 @@ struct UninstallTest : SystemFixture {
             reg.PutString(std::wstring(L"HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\") + exe,
                           L"", L"x");
         reg.PutString(L"HKCU\\Software\\Quorvan Labs\\Tidelink", L"x", L"y");
+        MarkInstallation(kApp);
     }
+    std::wstring Identity() { return ReadSetting(kInstallIdSetting); }
     bool Exists(const std::wstring& p) { return platform::Files().DirectoryExists(p) || platform::Files().FileExists(p); }
 };
 
@@ -123,6 +128,7 @@ TEST_F(UninstallTest, RemovesTheServiceWhoseProgramLiesInTheInstallation) {
         m.MakeDirs(kApp);
         m.WriteFile(std::wstring(kApp) + L"downloader.ini", "[TW]\r\nFILE_VERSION=4.2.1\r\n");
         SaveInstallDirectory(kApp);
+        MarkInstallation(kApp);
         WriteSetting(L"ServiceInstalled", r.setting);
         if (r.imagePath) PutMachineString(L"SYSTEM\\CurrentControlSet\\Services\\Tidewell", L"ImagePath", r.imagePath);
         const size_t before = procs.Starts().size();
@@ -172,7 +178,10 @@ TEST_F(UninstallTest, RefusedFoldersTable) {
         SCOPED_TRACE(std::wstring(row.dir));
         const bool absolute = row.dir[1] == L':';
         if (absolute) m.MakeDirs(row.dir);
-        if (absolute && row.plantMarker) m.WriteFile(std::wstring(row.dir) + L"downloader.ini", "[TW]\r\n");
+        if (absolute && row.plantMarker) {
+            m.WriteFile(std::wstring(row.dir) + L"downloader.ini", "[TW]\r\n");
+            m.WriteFile(std::wstring(row.dir) + kInstallMarkerName, WideToUtf8(Identity()));
+        }
         const std::wstring text = RefusedDirectoryText(row.dir);
         EXPECT_FALSE(IsRemovableInstallDirectory(row.dir));
 
@@ -184,6 +193,7 @@ TEST_F(UninstallTest, RefusedFoldersTable) {
         EXPECT_EQ(boxes[1].text, text);
         EXPECT_EQ(boxes[1].caption, L"Notice");
 
+        RecordRemoval(row.dir, Identity());
         m.Args({L"/douninstall", L"x", row.dir});
         FinishUninstall();
         boxes = m.boxes.Take();
@@ -196,21 +206,90 @@ TEST_F(UninstallTest, RefusedFoldersTable) {
     EXPECT_TRUE(exec.Calls().empty());
 }
 
+// Only the mark that agrees with the recorded identity makes a folder this
+// installation; the files an installation holds do not (the installer
+// copies itself anywhere it is pointed at).
 TEST_F(UninstallTest, AcceptedFolders) {
-    for (const wchar_t* marker : {L"Tidestart.EXE", L"downloader.ini"}) {
-        m.MakeDirs(L"C:\\T\\a");
-        m.WriteFile(std::wstring(L"C:\\T\\a\\") + marker, "x");
-        EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\T\\a\\")) << marker;
-        platform::Files().RemoveFile(std::wstring(L"C:\\T\\a\\") + marker);
+    struct Row {
+        const wchar_t* what;
+        const char* mark;  // nullptr: none; "=": the recorded identity
+        bool accepted;
+    };
+    const Row rows[] = {
+        {L"Tidestart.EXE", nullptr, false},
+        {L"downloader.ini", nullptr, false},
+        {L"TCBase\\", nullptr, false},
+        {L"Tidestart.EXE", "{another}", false},
+        {L"Tidestart.EXE", "", false},
+        {L"notes.txt", "=", true},
+    };
+    const std::wstring dir = L"C:\\T\\a\\";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(WideToUtf8(row.what));
+        std::filesystem::remove_all(m.fs.HostPath(dir));
+        m.MakeDirs(dir + L"TCBase");
+        m.WriteFile(dir + L"Tidestart.EXE", "MZ");
+        if (row.mark) m.WriteFile(dir + kInstallMarkerName, std::string(row.mark) == "=" ? WideToUtf8(Identity()) : row.mark);
+        EXPECT_EQ(IsRemovableInstallDirectory(dir), row.accepted);
     }
-    m.MakeDirs(L"C:\\T\\b\\TCBase");
-    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\T\\b\\"));
-    EXPECT_TRUE(IsRemovableInstallDirectory(L"C:\\Program Files\\Quorvan Labs\\Tidewell\\") ==
-                Exists(L"C:\\Program Files\\Quorvan Labs\\Tidewell\\downloader.ini"));
+    EXPECT_FALSE(IsRemovableInstallDirectory(dir, L""));
+}
+
+// What the user or another program put into the install directory stays,
+// and the box says so; everything the installer made goes.
+TEST_F(UninstallTest, LeavesWhatTheInstallerDidNotMake) {
+    m.MakeDirs(std::wstring(kApp) + L"TCBase\\conf");
+    m.MakeDirs(std::wstring(kApp) + L"photos");
+    m.WriteFile(std::wstring(kApp) + L"photos\\a.jpg", "jpg");
+    m.WriteFile(std::wstring(kApp) + L"notes.txt", "mine");
+    m.WriteFile(std::wstring(kApp) + L"UNZIP.EXE", "MZ");
+    m.WriteFile(std::wstring(kApp) + L"Tidestart.log", "log");
+    EXPECT_TRUE(RunUninstall(nullptr));
+    auto boxes = m.boxes.Take();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, LeftInPlaceText(kApp, {L"notes.txt", L"photos\\"}));
+    EXPECT_NE(boxes[1].text.find(L"notes.txt"), std::wstring::npos);
+    EXPECT_EQ(boxes[1].icon, platform::MbIcon::Information);
+    for (const wchar_t* gone : {L"TCBase", L"UNZIP.EXE", L"Tidestart.log", L"Tidestart.EXE", L"downloader.ini",
+                                L"tidewell-4.2.1", L"Tidestart.id"})
+        EXPECT_FALSE(Exists(std::wstring(kApp) + gone)) << gone;
+    EXPECT_TRUE(Exists(std::wstring(kApp) + L"notes.txt"));
+    EXPECT_TRUE(Exists(std::wstring(kApp) + L"photos\\a.jpg"));
+}
+
+// The second stage deletes only the folder the first stage left for it,
+// with the mark it recorded; its command line alone is not enough.
+TEST_F(UninstallTest, SecondStageNeedsTheRecordedIdentity) {
+    struct Row {
+        const wchar_t* recordedDir;  // nullptr: nothing recorded
+        bool sameMark;
+        bool deleted;
+    };
+    const Row rows[] = {
+        {nullptr, true, false},
+        {L"C:\\Apps\\Other\\", true, false},
+        {L"c:\\apps\\tidewell", false, false},
+        {L"c:\\apps\\tidewell", true, true},
+    };
+    const std::wstring id = Identity();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.recordedDir ? WideToUtf8(row.recordedDir) : "none");
+        ForgetRemoval();
+        if (row.recordedDir) RecordRemoval(row.recordedDir, id);
+        if (!row.sameMark) m.WriteFile(std::wstring(kApp) + kInstallMarkerName, "{planted}");
+        m.Args({L"/DOUNINSTALL", L"C:\\Temp\\gone.exe", kApp, L"/SILENT"});
+        m.boxes.Take();
+        FinishUninstall();
+        EXPECT_EQ(!Exists(kApp), row.deleted);
+        EXPECT_EQ(m.boxes.Take().size(), row.deleted ? 0u : 1u);
+        if (!row.deleted) m.WriteFile(std::wstring(kApp) + kInstallMarkerName, WideToUtf8(id));
+    }
+    EXPECT_FALSE(reg.HasKey(L"HKLM\\Software\\Quorvan Labs\\Tidewell Removal"));
 }
 
 TEST_F(UninstallTest, SecondStageDeletesOpensTheSurveyAndSchedulesItself) {
     m.env.SetExecutablePath(L"C:\\Temp\\Tideclean.EXE");
+    RecordRemoval(kApp, Identity());
     m.Args({L"/DOUNINSTALL", std::wstring(kApp) + L"Tidestart.EXE", kApp});
     FinishUninstall();
     EXPECT_TRUE(m.boxes.Take().empty());
@@ -230,6 +309,7 @@ TEST_F(UninstallTest, SecondStageWaitIsBounded) {
     const std::wstring installer = std::wstring(kApp) + L"Tidestart.EXE";
     auto held = platform::Files().Open(installer, platform::OpenMode::ReadExisting, platform::Share::None);
     ASSERT_TRUE(held);
+    RecordRemoval(kApp, Identity());
     m.Args({L"/DOUNINSTALL", installer, kApp});
     const int64_t before = clock.NowMs();
     FinishUninstall();

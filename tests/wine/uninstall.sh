@@ -6,8 +6,11 @@
 # where 32-bit programs start):
 # "/UNINSTALL" from the registered UninstallString declined and accepted,
 # the Uninstall button of the main window, a run from outside the install
-# directory, and the folders it must refuse. Every folder it may delete
-# lies in this test's scratch folder.
+# directory (which leaves a file the installer did not put there), and the
+# folders it must refuse; the installer's own refusals (a folder holding
+# other files, a character the scripts cannot carry) and the access list
+# of the folder it creates. Every folder it may delete lies in this test's
+# scratch folder.
 source "$TIDE_SOURCE_DIR/tests/wine/harness/lib.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/standins.sh"
 source "$TIDE_SOURCE_DIR/tests/wine/harness/tidewell.sh"
@@ -158,6 +161,28 @@ removed() {
 inst="$TEST_TMP/inst/Quorvan Labs/Tidewell"
 I=$(winpath "$inst")
 install "$inst"
+# The folder the installation created (the install directory's
+# grandparent) gets the protected access list. Wine 8.0 keeps no access
+# list for files: SetNamedSecurityInfoW succeeds, and a read back gives the
+# list Wine derives from the unix mode bits. So the call is checked on a
+# folder of the test's own, and the read back is reported for what it is.
+top=$(winpath "$TEST_TMP/inst")
+mkdir -p "$TEST_TMP/acl"
+A=$(winpath "$TEST_TMP/acl")
+acl=$(wine_run 30 "$PRODUCT_DIR/acl_probe.exe" --protect "$A" </dev/null | tr -d '\r') || fail "acl_probe --protect: $acl"
+echo "$acl"
+[ "$(echo "$acl" | sed -n 1p)" = "protect|$A|ok 0" ] || fail "SetNamedSecurityInfoW on $A: $acl"
+acl=$(wine_run 30 "$PRODUCT_DIR/acl_probe.exe" "$top" "$I" </dev/null | tr -d '\r') || fail "acl_probe: $acl"
+echo "$acl"
+want_acl="ace|allow|S-1-5-18|001f01ff|03
+ace|allow|S-1-5-32-544|001f01ff|03
+ace|allow|S-1-5-32-545|001200a9|03"
+if [ "$(echo "$acl" | sed -n 1p)" = "$top|protected=yes" ] && [ "$(echo "$acl" | sed -n '2,4p' | sort)" = "$want_acl" ]; then
+  pass "the created folder $top: protected access list read back, Administrators and SYSTEM full control, Users read and execute"
+else
+  echo "not shown under this Wine: the access list read back from $top is the one Wine derives from the unix mode (Wine keeps none for files)"
+  pass "SetNamedSecurityInfoW with the protected access list succeeds under Wine ($A)"
+fi
 cmdline=$(reg_query 64 "$uninst" UninstallString)
 [ "$cmdline" = "\"$I\\Tidestart.EXE\" /UNINSTALL" ] || fail "UninstallString: $cmdline"
 confirm_of() { echo "Uninstall Tidewell|Uninstalling Tidewell will remove all files stored in $1\\.\n\nThis includes any calendar data you may have stored in the Derby database.\n\nAre you sure you wish to do this?|error"; }
@@ -233,15 +258,18 @@ pass "Uninstall button: confirmation with OK, the steps with the status line (sc
 inst="$TEST_TMP/inst3/Quorvan Labs/Tidewell"
 install "$inst"
 echo other > "$TEST_TMP/inst3/Quorvan Labs/other.txt"
+echo mine > "$inst/my-notes.txt"
 rm -rf "$XDG_DATA_HOME/Trash" "$hosttemp/Tideclean.EXE"
-out=$(robot run --timeout 180 --answers OK -- "$(winpath "$prod")" /UNINSTALL)
-echo "$out" | tail -1
+out=$(robot run --timeout 180 --answers OK,OK -- "$(winpath "$prod")" /UNINSTALL)
+echo "$out" | tail -2
 [ "$(echo "$out" | tail -1)" = "exit|0" ] || fail "outside run: $out"
 [ ! -e "$hosttemp/Tideclean.EXE" ] || fail "a copy was made"
-[ ! -e "$inst" ] || fail "install directory left"
+[ "$(ls -A "$inst")" = my-notes.txt ] || fail "the install directory does not hold just the user's file: $(ls -A "$inst")"
+<<<"$out" grep -qxF "Notice|The uninstaller removed what the installer put into $(winpath "$inst")\\. It left the folder in place with what the installer did not put there:\nmy-notes.txt\n\nDelete them yourself when they are no longer needed.|information" ||
+  fail "no box naming what was left: $out"
 [ -f "$TEST_TMP/inst3/Quorvan Labs/other.txt" ] || fail "the containing folder with another file went"
 [ -f "$XDG_DATA_HOME/Trash/files/tidewell-4.2.1/data.txt" ] || fail "versioned folder not in the trash"
-pass "from outside: no Tideclean.EXE, the install directory deleted directly, its containing folder kept because it holds other.txt"
+pass "from outside: no Tideclean.EXE, everything the installer made deleted directly, the user's my-notes.txt left with a box naming it, the containing folder kept because it holds other.txt"
 
 # --- 4. refused folders: the box names each one, nothing is deleted -----------
 profile=$(wine_run 30 cmd /c echo %USERPROFILE% </dev/null 2>/dev/null | tr -d '\r')
@@ -259,7 +287,7 @@ refused() {  # dir, how: the robot's line and the listing before and after
   shift
   out=$(robot run --timeout 120 --answers OK,OK "$@")
   a=$(listing "$host")
-  <<<"$out" grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without the installer, TCBase or downloader.ini). Nothing was deleted.|error" \
+  <<<"$out" grep -qxF "Notice|The folder $dir is not a Tidewell installation the uninstaller may delete (a drive, a system or profile folder, or a folder without this installation's mark Tidestart.id). Nothing was deleted.|error" \
     || fail "refusal of $dir: $out"
   [ "$b" = "$a" ] && [ -n "$b" ] || fail "$dir changed: $(diff <(echo "$b") <(echo "$a"))"
   grep -qF "message: \"Notice\": The folder $dir is not a Tidewell installation" <(tail -2 "$ulog" | tr -d '\r') ||
@@ -279,3 +307,19 @@ for d in "$profile\\" 'C:\users\' 'C:\' 'C:\windows\' 'C:\tide-uninstall-test\ph
   refused "$d" -- "$(winpath "$prod")" /douninstall x "$d"
 done
 pass "/douninstall by hand with the profile folder, the profiles folder, C:\\, the Windows folder and a folder without the installation's files: refused, left intact"
+
+# --- 5. the installer's refusals: nothing is made, the box says why ----------
+mkdir -p "$TEST_TMP/inst5"
+echo mine > "$TEST_TMP/inst5/notes.txt"
+F=$(winpath "$TEST_TMP/inst5")
+out=$(wine_run 120 "$exe" /i "$manifest" "$F" </dev/null | tr -d '\r')
+echo "$out" | grep '^box='
+<<<"$out" grep -qxF "box=Error Creating Directory|The folder $F\\ already holds files that are not a Tidewell installation, and the uninstaller could not tell them apart. Choose an empty or new folder.|warning" ||
+  fail "a folder holding other files was not refused: $out"
+[ "$(ls -A "$TEST_TMP/inst5")" = notes.txt ] || fail "the refused folder changed: $(ls -A "$TEST_TMP/inst5")"
+R="$(winpath "$TEST_TMP")\\R&D\\Tidewell"
+out=$(wine_run 120 "$exe" /i "$manifest" "$R" </dev/null | tr -d '\r')
+echo "$out" | grep '^box='
+<<<"$out" grep -qF "box=Error Creating Directory|The install directory $R holds the character &," || fail "a path with & was not refused: $out"
+[ ! -e "$TEST_TMP/R&D" ] || fail "the refused path was created"
+pass "install into a folder holding notes.txt: refused with the box asking for an empty or new folder, nothing written; a path with & refused naming the character, nothing created"
