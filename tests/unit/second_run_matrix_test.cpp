@@ -21,6 +21,7 @@
 #include "core/ArchAwareRegistry.h"
 #include "core/InstallInfo.h"
 #include "core/Tidestart.h"
+#include "core/install_dir_guard.h"
 #include "core/manifest.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -307,6 +308,12 @@ struct SecondRunMatrix : ::testing::Test {
             s[rel] = e.is_regular_file() ? m.ReadFile(under + rel) : "<dir>";
         }
         if (under != kDir) return s;
+        // Each installation has an identity of its own: what must hold is
+        // that its mark and the recorded one agree.
+        if (s.count(kInstallMarkerName))
+            s[kInstallMarkerName] = s[kInstallMarkerName] == WideToUtf8(ReadSetting(kInstallIdSetting)) + "\r\n"
+                                        ? "agrees with InstallationId"
+                                        : "does not agree with InstallationId";
         for (const auto* name : {L"Version", L"Arch", L"Port", L"ServiceInstalled", L"PendingComponents", L"AppPath",
                                  L"ShortcutsOffered"})
             s[L"setting " + std::wstring(name)] = WideToUtf8(ReadSetting(name));
