@@ -1,8 +1,8 @@
 #!/bin/bash
 # Builds the libFuzzer targets with clang (AddressSanitizer, UBSan) in
 # build/fuzz and runs each for a fixed number of executions from its seed
-# corpus (tests/fuzz/corpus/<target>), printing per target the executions
-# and the crashes. A crash input is kept under build/fuzz/artifacts/<target>/.
+# corpus (tests/fuzz/corpus/<target>), printing per target the executions,
+# the seconds they took and the crashes. A crash input is kept under build/fuzz/artifacts/<target>/.
 #
 #   bash tests/fuzz/run.sh [RUNS] [TARGET...]     (RUNS default 200000)
 #
@@ -54,10 +54,11 @@ for t in "${targets[@]}"; do
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
+    secs=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
     crashes=$(find "$art" -type f | wc -l)
     [ "$rc" -ne 0 ] && [ "$crashes" -eq 0 ] && crashes=1
-    printf '%-26s %9s executions  %d crashes  (corpus %d seeds -> %d inputs)\n' \
-        "$t" "${execs:-0}" "$crashes" "$(ls "$seeds" | wc -l)" "$(ls "$work" | wc -l)"
+    printf '%-26s %9s executions  %5ss  %d crashes  (corpus %d seeds -> %d inputs)\n' \
+        "$t" "${execs:-0}" "${secs:--}" "$crashes" "$(ls "$seeds" | wc -l)" "$(ls "$work" | wc -l)"
     if [ "$crashes" -ne 0 ]; then
         failed=1
         grep -m4 -E 'after the rewrite|property broken|ERROR: |runtime error|SUMMARY' "$log" | sed 's/^/    /'
