@@ -46,8 +46,13 @@ void WriteTextLines(const std::wstring& path, const std::vector<std::wstring>& l
     // left by an editor in a line that now comes first) loses it: written
     // back as it is, the file would start with a real mark and read back
     // as other text.
-    for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
-        while (bytes.compare(0, std::strlen(mark), mark) == 0) bytes.erase(0, std::strlen(mark));
+    // Marks in any order, until none is left ("FE FF FF FE" would otherwise
+    // lose one and start with the other).
+    for (bool cut = true; cut;) {
+        cut = false;
+        for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+            if (bytes.compare(0, std::strlen(mark), mark) == 0) bytes.erase(0, std::strlen(mark)), cut = true;
+    }
     auto file = platform::Files().Open(path, platform::OpenMode::CreateAlways, platform::Share::None);
     if (!file) throw IoError(L"Cannot create file " + path);
     file->Write(bytes.data(), bytes.size());

@@ -49,6 +49,7 @@ TEST(TextFile, WrittenLinesReadBackTheSame) {
         {{L"\u00EF\u00BB\u00BF@echo off", L"rem caf\u00E9"}, {L"@echo off", L"rem caf\u00E9"}},
         {{L"\u00FF\u00FEx"}, {L"x"}},
         {{L"\u00FE\u00FF", L"y"}, {L"", L"y"}},
+        {{L"\u00FE\u00FF\u00FF\u00FEz"}, {L"z"}},
         {{L"a\u00EF\u00BB\u00BF"}, {L"a\u00EF\u00BB\u00BF"}},
     };
     for (const auto& c : cases) {
