@@ -259,13 +259,21 @@ void cbInstallClick(TInstallWindow& w) {
         RecordFailure(w, Outcome::DirectoryRefused, L"install directory \"" + path + L"\"");
         return;
     }
+    // Without its mark the installation could never be uninstalled: the
+    // uninstaller deletes only a folder whose mark agrees with the record.
+    if (!MarkInstallation(check.dir)) {
+        platform::ShowMessage(L"The installation mark " + check.dir + kInstallMarkerName +
+                                  L" could not be written.\nNothing was installed.",
+                              kErrorCreatingDirectoryCaption, MbIcon::Warning);
+        RecordFailure(w, Outcome::DirectoryRefused, L"installation mark in \"" + check.dir + L"\"");
+        return;
+    }
     w.EnableInstallButton(false);
     w.EnableUninstallButton(false);
     w.EnablePathControls(false);
     BeforeTheClick before;
     before.recordedDir = InstallDirectory();
     SaveInstallDirectory(check.dir);
-    MarkInstallation(check.dir);
     before.manifest = ReadWholeFile(ManifestLocalPath());
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).

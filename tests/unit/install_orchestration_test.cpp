@@ -18,6 +18,7 @@
 #include "install/install_steps.h"
 #include "install/uninstall_entry.h"
 #include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_paths.h"
 #include "platform/fake/fake_shell_execute.h"
 #include "platform/fake/fake_system.h"
 #include "platform/net.h"
@@ -623,6 +624,18 @@ TEST_F(OrchestrationTest, UnusablePathsSaveNothing) {
     }
     EXPECT_TRUE(j.Entries().empty());
     EXPECT_FALSE(m.fs.DirectoryExists(L"C:\\Tidewell"));
+}
+
+TEST_F(OrchestrationTest, AnInstallationThatCannotBeMarkedIsNotStarted) {
+    platform::fake::FakePaths paths;
+    paths.FailIdentity(true);
+    platform::ScopedPort<platform::Paths> port(paths);
+    w.SetPath(L"D:\\Apps\\Tidewell\\");
+    cbInstallClick(w);
+    ASSERT_EQ(m.boxes.Shown().size(), 1u);
+    EXPECT_EQ(m.boxes.Shown()[0].text, L"The installation mark D:\\Apps\\Tidewell\\Tidestart.id could not be written.\nNothing was installed.");
+    EXPECT_EQ(ReadSetting(L"AppPath"), L"");
+    EXPECT_TRUE(j.Entries().empty());
 }
 
 TEST_F(OrchestrationTest, TrimmedPathIsCreatedAndSavedWithOneBackslash) {

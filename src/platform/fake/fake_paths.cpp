@@ -66,6 +66,7 @@ std::wstring FakePaths::KnownFolder(int csidl) {
 
 std::wstring FakePaths::NewIdentity() {
     std::lock_guard<std::mutex> lock(mu_);
+    if (failIdentity_) return L"";
     wchar_t buf[64];
     swprintf(buf, 64, L"{00000000-0000-0000-0000-%012d}", ++ids_);
     return buf;
@@ -86,6 +87,11 @@ void FakePaths::SetAlias(const std::wstring& shortPath, const std::wstring& long
 void FakePaths::SetKnownFolder(int csidl, const std::wstring& path) {
     std::lock_guard<std::mutex> lock(mu_);
     folders_[csidl] = path;
+}
+
+void FakePaths::FailIdentity(bool fail) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failIdentity_ = fail;
 }
 
 void FakePaths::FailProtect(bool fail) {

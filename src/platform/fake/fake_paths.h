@@ -31,6 +31,8 @@ public:
     void SetAlias(const std::wstring& shortPath, const std::wstring& longPath);
     void SetKnownFolder(int csidl, const std::wstring& path);
     void FailProtect(bool fail);
+    // NewIdentity answers "" (no identity could be made).
+    void FailIdentity(bool fail);
     std::vector<std::wstring> Protected();
 
 private:
@@ -40,6 +42,7 @@ private:
     std::vector<std::wstring> protected_;
     int ids_ = 0;
     bool failProtect_ = false;
+    bool failIdentity_ = false;
 };
 
 }  // namespace tide::platform::fake
