@@ -103,6 +103,6 @@ wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 || fail "the service is
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ServiceInstalled)" = Y ] || fail "ServiceInstalled not Y"
 entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tidewell'
 kib=$(( $(reg_query 64 "$entry" EstimatedSize) ))
-bytes=$(find "$E2E_INST" -type f -print0 | du -cbl --files0-from=- | tail -n 1 | cut -f1)
-[ "$kib" = $(( (bytes + 1023) / 1024 )) ] || fail "EstimatedSize after the upgrade: $kib KiB, the folder's files (by du) $bytes bytes"
+size_matches "$E2E_INST" "$kib" ||
+  fail "EstimatedSize after the upgrade: $kib KiB, the folder's files (by du) $SIZE_BYTES bytes, $SIZE_LOG_BYTES of them logs"
 pass "second run, only TW changed (4.2.1 to 4.3.0), something answering on 9080: fetched only $fetched; Version 4.3.0, EstimatedSize $kib KiB (both versions' folders, by du), the migration ran (java.args: WinUpdate from tidewell-4.2.1 to tidewell-4.3.0), tidewell-4.2.1 kept, the service kept (sc query, ServiceInstalled Y); \"Tomcat Running?\" with the information icon, Uninstall enabled, no \"Waiting\" in the status line, no browser"

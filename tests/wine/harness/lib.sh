@@ -298,6 +298,17 @@ _keep_desktop() {
   echo $! > "$pidfile"
 }
 
+# size_matches DIR KIB: whether KIB (an uninstall entry's EstimatedSize,
+# the bytes in DIR's files rounded up to KiB once, measured as the run's
+# last step) fits what DIR holds now: logs (the run log, the server's) may
+# have grown since, nothing else. Sets SIZE_BYTES and SIZE_LOG_BYTES.
+size_matches() {
+  local sum='du -cbl --files0-from=-'
+  SIZE_BYTES=$(find "$1" -type f -print0 | $sum | tail -n 1 | cut -f1)
+  SIZE_LOG_BYTES=$(find "$1" -type f \( -name '*.log' -o -path '*/logs/*' \) -print0 | $sum | tail -n 1 | cut -f1)
+  [ "$2" -ge $(( (SIZE_BYTES - SIZE_LOG_BYTES + 1023) / 1024 )) ] && [ "$2" -le $(( (SIZE_BYTES + 1023) / 1024 )) ]
+}
+
 # held PORT: whether something answers on 127.0.0.1:PORT.
 held() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
