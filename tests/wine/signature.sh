@@ -53,8 +53,10 @@ refused() {
   [ "$rc" = 1 ] || fail "$1: Tidestart.exe ended with $rc, not 1"
   [ "$(requests_since "$from")" = "/$1/downloader.ini /$1/downloader.ini.sig " ] ||
     fail "$1: requested: $(requests_since "$from")"
-  # Nothing but the run log, which tells why.
-  [ -d "$E2E_INST" ] && [ "$(ls -A "$E2E_INST")" = Tidestart.log ] || fail "$1: the install directory holds: $(ls -A "$E2E_INST" 2>&1)"
+  # Nothing but the folder's mark (made with the folder at the click) and
+  # the run log, which tells why.
+  [ -d "$E2E_INST" ] && [ "$(ls -A "$E2E_INST" | tr '\n' ' ')" = "Tidestart.id Tidestart.log " ] ||
+    fail "$1: the install directory holds: $(ls -A "$E2E_INST" 2>&1)"
   grep -qF "The release manifest $url was refused" "$E2E_INST/Tidestart.log" || fail "$1: the refusal is not in the run log"
   ! wine_run 30 reg query "$uninstall_key" /reg:64 </dev/null >/dev/null 2>&1 || fail "$1: the uninstall entry was written"
   [ -z "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" ] || fail "$1: a Version was recorded"
