@@ -68,14 +68,14 @@ cp "$served/tampered/downloader.ini" "$TEST_TMP/signed.ini"
 sed -i 's/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.2.2/' "$served/tampered/downloader.ini"
 [ "$(cmp -l "$TEST_TMP/signed.ini" "$served/tampered/downloader.ini" | wc -l)" = 1 ] || fail "fixture: not one byte changed"
 refused tampered 'The release manifest URL was refused: its signature URL.sig does not match it.\n\nThe manifest may have been changed after the publisher signed it. Nothing was installed.'
-pass "a manifest changed by one byte after signing: refused (\"signature does not match\", error icon, exit 1), only the manifest and its signature requested, only the run log in the install directory, no uninstall entry"
+pass "a manifest changed by one byte after signing: refused (\"signature does not match\", error icon, exit 1), only the manifest and its signature requested, only the folder's mark and the run log in the install directory, no uninstall entry"
 
 # --- no signature ---------------------------------------------------------------
 release_copy unsigned
 rm "$served/unsigned/downloader.ini.sig"
 refused unsigned 'The release manifest URL was refused: it has no signature (URL.sig was not found).\n\nThis installer accepts only a manifest signed by the publisher. Nothing was installed.'
 grep -q '"GET /unsigned/downloader.ini.sig HTTP/1.1" 404 ' "$NGINX_ACCESS_LOG" || fail "the missing signature was not asked for"
-pass "a manifest without a signature: refused (\"no signature\", error icon, exit 1), nothing requested beyond it and its signature (404), only the run log in the install directory"
+pass "a manifest without a signature: refused (\"no signature\", error icon, exit 1), nothing requested beyond it and its signature (404), only the folder's mark and the run log in the install directory"
 
 # --- unattended, the same refusal: no box, the manifest's exit code ---------
 log=$TEST_TMP/unattended.log
