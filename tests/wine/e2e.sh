@@ -97,7 +97,7 @@ fetched=$(tail -n +"$log_from" "$NGINX_ACCESS_LOG" | grep -o '"GET [^ ]*' | cut 
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' Version)" = 4.3.0 ] || fail "Version not 4.3.0"
 [ -f "$E2E_INST/tidewell-4.3.0/index.html" ] || fail "tidewell-4.3.0 not unpacked"
 [ -f "$E2E_INST/tidewell-4.2.1/index.html" ] || fail "the folder of 4.2.1 is gone"
-grep -qxF -- '-cp ..\lib\tidewell.jar;..\classes com.quorvanlabs.tidewell.support.update.WinUpdate "C:\Tidewell\tidewell-4.2.1" "C:\Tidewell\tidewell-4.3.0"' <(tr -d '\r' < "$E2E_INST/java.args" 2>/dev/null) ||
+grep -qxF -- '-cp ..\lib\tidewell.jar;..\classes com.quorvanlabs.tidewell.support.update.WinUpdate "C:\Tidewell\tidewell-4.2.1" "C:\Tidewell\tidewell-4.3.0"' <(tr -d '\r' 2>/dev/null < "$E2E_INST/java.args") ||
   fail "the migration's java did not run: $(cat "$E2E_INST/java.args" 2>&1)"
 wine_run 30 sc query Tidewell </dev/null >/dev/null 2>&1 || fail "the service is gone"
 [ "$(reg_query 64 'HKLM\Software\Quorvan Labs\Tidewell' ServiceInstalled)" = Y ] || fail "ServiceInstalled not Y"

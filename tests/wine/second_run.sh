@@ -117,8 +117,8 @@ downloading() {
   s=$(stat -c %s "$f")
   [ "$s" -gt 0 ] && [ "$s" -lt "$tw_size" ]
 }
-unpacking() { grep -q 'program: started: .*UNZIP\.EXE.*tidewell-4\.3\.0\.zip' <(tr -d '\r' < "$row_log" 2>/dev/null); }
-migrating() { grep -qi 'program: started: .*winupdate\.bat' <(tr -d '\r' < "$row_log" 2>/dev/null); }
+unpacking() { grep -q 'program: started: .*UNZIP\.EXE.*tidewell-4\.3\.0\.zip' <(tr -d '\r' 2>/dev/null < "$row_log"); }
+migrating() { grep -qi 'program: started: .*winupdate\.bat' <(tr -d '\r' 2>/dev/null < "$row_log"); }
 # Where the kill landed, from the run log and the settings.
 landed() {
   local l; l=$(tr -d '\r' < "$row_log")
