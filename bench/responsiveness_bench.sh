@@ -88,13 +88,7 @@ wait "$E2E_PID" || fail "the installation ended with $?: $(last_seen)"
 probe_report install
 
 # --- 2. the upgrade to 4.3.0, the service running ------------------------------
-rel2=$served/release2
-cp -a "$rel" "$rel2"
-rm -f "$rel2"/tidewell-*.zip
-make_tw_archive "$rel2" 4.3.0
-sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
-"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
-e2e_point "$rel2"
+e2e_upgrade_release
 # The migration's java (a stand-in that records its arguments), found
 # through WINEPATH.
 cp "$W64/standin_jre_setup.exe" "$E2E_INST/java.exe"

@@ -53,13 +53,7 @@ pass "the road of the $PRODUCT_BUILD build on this 64-bit prefix"
 # something already answers on the server's port: only the application is
 # fetched and installed, its migration runs, the old folder and the service
 # stay; "Tomcat Running?" instead of a countdown, and no browser.
-rel2=$served/release2
-cp -a "$rel" "$rel2"
-rm -f "$rel2"/tidewell-*.zip
-make_tw_archive "$rel2" 4.3.0
-sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
-"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
-e2e_point "$rel2"
+e2e_upgrade_release
 wine_run 30 sc stop Tidewell </dev/null >/dev/null 2>&1 || fail "the service does not stop"
 for i in $(seq 1 100); do held 9080 || break; sleep 0.2; done
 held 9080 && fail "the stopped service still answers on 9080"

@@ -47,16 +47,7 @@ cp "$W64/standin_jre_setup.exe" "$E2E_INST/java.exe"
 port=$(reg_query 64 "$key" Port)
 
 # --- 4.3.0, its download slowed to a few seconds ----------------------------
-rel2=$served/release2
-cp -a "$rel" "$rel2"
-rm -f "$rel2"/tidewell-*.zip
-make_tw_archive "$rel2" 4.3.0
-mkdir -p "$TEST_TMP/pad/tidewell-4.3.0"
-head -c $((3 * 1024 * 1024)) /dev/urandom > "$TEST_TMP/pad/tidewell-4.3.0/padding.bin"
-(cd "$TEST_TMP/pad" && zip -q -0 "$rel2/tidewell-4.3.0.zip" tidewell-4.3.0/padding.bin) || fail "cannot pad the archive"
-sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
-"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
-e2e_point "$rel2"
+e2e_upgrade_release 3072
 manifest2=$NGINX_URL/release2/downloader.ini
 tw_size=$(stat -c %s "$rel2/tidewell-4.3.0.zip")
 d=$(dirname "$NGINX_ACCESS_LOG")

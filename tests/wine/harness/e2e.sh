@@ -45,6 +45,27 @@ e2e_point() {  # DIR: BINARY_BASE of DIR/downloader.ini at the server's folder o
   sign_manifest "$1/downloader.ini"
 }
 
+# e2e_upgrade_release [PAD_KIB]: $served/release2, the release of $rel
+# with Tidewell 4.3.0 in place of 4.2.1 (its archive padded with PAD_KIB
+# KiB of random bytes, so that its download takes a while), completed,
+# signed and pointed at; sets rel2.
+e2e_upgrade_release() {
+  rel2=$served/release2
+  cp -a "$rel" "$rel2"
+  rm -f "$rel2"/tidewell-*.zip
+  make_tw_archive "$rel2" 4.3.0
+  if [ "${1:-0}" != 0 ]; then
+    local pad=$TEST_TMP/pad
+    mkdir -p "$pad/tidewell-4.3.0"
+    head -c $(( $1 * 1024 )) /dev/urandom > "$pad/tidewell-4.3.0/padding.bin"
+    (cd "$pad" && zip -q -0 "$rel2/tidewell-4.3.0.zip" tidewell-4.3.0/padding.bin) || fail "cannot pad the 4.3.0 archive"
+    rm -rf "$pad"
+  fi
+  sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
+  "$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
+  e2e_point "$rel2"
+}
+
 # The shell starts the browser on its own: the program may end before the
 # recorder has written what it was asked. Waits for it (at most S seconds).
 e2e_browser_wait() {  # [S]

@@ -247,17 +247,7 @@ final_run "$manifest" "the final run"
 echo "final run: ended with $final_rc after $final_s s;$(on_disk)"
 
 # --- the upgrade to 4.3.0, killed, then to its end ------------------------------
-rel2=$served/release2
-cp -a "$rel" "$rel2"
-rm -f "$rel2"/tidewell-*.zip
-make_tw_archive "$rel2" 4.3.0
-mkdir -p "$TEST_TMP/pad/tidewell-4.3.0"
-head -c $((pad_kib * 1024)) /dev/urandom > "$TEST_TMP/pad/tidewell-4.3.0/soak-padding.bin"
-(cd "$TEST_TMP/pad" && zip -q -0 "$rel2/tidewell-4.3.0.zip" tidewell-4.3.0/soak-padding.bin) || fail "cannot pad the 4.3.0 archive"
-rm -rf "$TEST_TMP/pad"
-sed -i 's/^FILE_NAME=tidewell-4\.2\.1\.zip/FILE_NAME=tidewell-4.3.0.zip/; s/^FILE_VERSION=4\.2\.1/FILE_VERSION=4.3.0/' "$rel2/downloader.ini"
-"$TIDE_NATIVE_BUILD/tiderelease" make-manifest "$rel2/downloader.ini" "$rel2" >/dev/null || fail "manifest of $rel2 not completed"
-e2e_point "$rel2"
+e2e_upgrade_release "$pad_kib"
 manifest2=$NGINX_URL/release2/downloader.ini
 facts="$facts
 $(tr -d '\r' < "$rel2/downloader.ini" | awk -F= '/^\[TW\]/ {s=1; next} /^\[/ {s=0} s && $1=="FILE_NAME" {n=$2} s && $1=="FILE_SIZE" {z=$2} s && $1=="FILE_MD5SUM" {m=tolower($2)} END {print n, z, m}')"
