@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -148,12 +149,14 @@ public:
         }
     }
     void ProcessMessagesFor(uint32_t ms) override {
-        const ULONGLONG end = GetTickCount64() + ms;
+        // A clock finer than the tick count: the wait lasts at least ms.
+        using namespace std::chrono;
+        const steady_clock::time_point end = steady_clock::now() + milliseconds(ms);
         for (;;) {
             ProcessMessages();
-            const ULONGLONG now = GetTickCount64();
+            const steady_clock::time_point now = steady_clock::now();
             if (now >= end) return;
-            const DWORD left = static_cast<DWORD>(end - now);
+            const DWORD left = static_cast<DWORD>(ceil<milliseconds>(end - now).count());
             // Once the quit is on its way it stays in the queue for the
             // main loop, and would wake the wait at once, again and again.
             if (gQuit)
