@@ -12,4 +12,13 @@ uint64_t LocalFileSize(const std::wstring& path) {
     return file->Size();
 }
 
+std::optional<std::string> ReadLocalFile(const std::wstring& path) {
+    auto file = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
+    if (!file) return std::nullopt;
+    std::string bytes;
+    char buf[65536];
+    for (size_t n; (n = file->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
+    return bytes;
+}
+
 }  // namespace tide

@@ -1,8 +1,9 @@
-// The size of a file on disk, as the download checks and the manifest
-// lookups judge it.
+// A file on disk as the download checks and the manifest lookups see it:
+// its size, its bytes.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tide {
@@ -11,5 +12,8 @@ namespace tide {
 // access, or another process holds it open for writing. The file is opened
 // read-only and others may only read it meanwhile.
 uint64_t LocalFileSize(const std::wstring& path);
+
+// All bytes of the file (opened as above); nothing when it cannot be opened.
+std::optional<std::string> ReadLocalFile(const std::wstring& path);
 
 }  // namespace tide

@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "core/IniDocument.h"
+#include "core/local_file.h"
 #include "core/Tidestart.h"
 #include "core/settings.h"
 #include "download/URLFetcher2.h"
@@ -73,15 +74,6 @@ std::vector<std::wstring> SectionsWithoutSha256(const std::string& manifest) {
         if (!good) out.push_back(L"[" + section + L"] " + file);
     }
     return out;
-}
-
-bool ReadBytes(const std::wstring& path, std::string& bytes) {
-    std::unique_ptr<platform::File> f = Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
-    if (!f) return false;
-    bytes.clear();
-    char buf[65536];
-    for (size_t n; (n = f->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
-    return true;
 }
 
 }  // namespace
@@ -174,10 +166,12 @@ bool TManifestDownload::Fetch(const std::wstring& location, const std::wstring& 
         Files().RemoveFile(fresh);
         return false;
     }
-    if (!ReadBytes(fresh, manifest)) {
+    std::optional<std::string> read = ReadLocalFile(fresh);
+    if (!read) {
         Files().RemoveFile(fresh);
         return false;
     }
+    manifest = std::move(*read);
     if (sig == Fetched::Missing) {
         if (signatureRequired_) refusal = SignatureMissingMessage(location);
     } else {

@@ -11,6 +11,7 @@
 #include "core/Tidestart.h"
 #include "core/install_dir_guard.h"
 #include "core/layout.h"
+#include "core/local_file.h"
 #include "core/manifest.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -119,15 +120,6 @@ void SetProgress(TInstallWindow& w, int32_t position) {
     if (position < 0) position = 0;
     w.pbPosition = position;
     w.Progress().SetPosition(position);
-}
-
-// The bytes of a file; none when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
-    if (!f) return std::nullopt;
-    std::string bytes(static_cast<size_t>(f->Size()), '\0');
-    bytes.resize(bytes.empty() ? 0 : f->Read(&bytes[0], bytes.size()));
-    return bytes;
 }
 
 // A release older than the installed application is refused before any
@@ -274,7 +266,7 @@ void cbInstallClick(TInstallWindow& w) {
     BeforeTheClick before;
     before.recordedDir = InstallDirectory();
     SaveInstallDirectory(check.dir);
-    before.manifest = ReadWholeFile(ManifestLocalPath());
+    before.manifest = ReadLocalFile(ManifestLocalPath());
     // From here on the run log has its place beside the manifest copy
     // (unless the command line named one).
     TheRunLog().SetPath(InstallDirectory() + kRunLogFileName);

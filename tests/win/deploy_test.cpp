@@ -28,6 +28,7 @@
 
 #include "base/error.h"
 #include "core/layout.h"
+#include "core/local_file.h"
 #include "core/manifest.h"
 #include "core/settings.h"
 #include "install/app_deployment.h"
@@ -43,23 +44,12 @@ using namespace tide::wintest;
 
 namespace {
 
-// The bytes of a file, as the fetcher hands them over; nothing when it
-// cannot be read.
-std::optional<std::string> ReadBytesOf(const std::wstring& path) {
-    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
-    if (!f) return std::nullopt;
-    std::string bytes;
-    char buf[4096];
-    for (size_t n; (n = f->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
-    return bytes;
-}
-
 // The manifest comes from a file here.
 class FileFetcher : public ManifestFetcher {
 public:
     bool Fetch(const std::wstring& location, const std::wstring& localPath, std::string& accepted) override {
         if (!CopyFileW(location.c_str(), localPath.c_str(), FALSE)) return false;
-        const auto bytes = ReadBytesOf(localPath);
+        const auto bytes = ReadLocalFile(localPath);
         if (bytes) accepted = *bytes;
         return bytes.has_value();
     }

@@ -30,6 +30,7 @@
 
 #include "base/encoding.h"
 #include "base/error.h"
+#include "core/local_file.h"
 #include "core/manifest.h"
 #include "core/settings.h"
 #include "platform/files.h"
@@ -47,23 +48,12 @@ void Print(const std::wstring& s) {
     std::fflush(stdout);
 }
 
-// The bytes of a file, as the fetcher hands them over; nothing when it
-// cannot be read.
-std::optional<std::string> ReadBytesOf(const std::wstring& path) {
-    auto f = platform::Files().Open(path, platform::OpenMode::ReadExisting, platform::Share::Read);
-    if (!f) return std::nullopt;
-    std::string bytes;
-    char buf[4096];
-    for (size_t n; (n = f->Read(buf, sizeof buf)) > 0;) bytes.append(buf, n);
-    return bytes;
-}
-
 // The manifest was put beside the install directory by the test: reading
 // the local copy is all a lookup does.
 class LocalManifest : public ManifestFetcher {
 public:
     bool Fetch(const std::wstring&, const std::wstring& localPath, std::string& accepted) override {
-        const auto bytes = ReadBytesOf(localPath);
+        const auto bytes = ReadLocalFile(localPath);
         if (bytes) accepted = *bytes;
         return bytes.has_value();
     }
